@@ -1,0 +1,122 @@
+#include "Sysfile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace orvelle {
+
+namespace {
+
+int sysOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags | O_CLOEXEC, mode); }
+ssize_t sysRead(int fd, void* buf, size_t count) { return ::read(fd, buf, count); }
+ssize_t sysWrite(int fd, const void* buf, size_t count) { return ::write(fd, buf, count); }
+off_t sysLseek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); }
+int sysClose(int fd) { return ::close(fd); }
+int sysFsync(int fd) { return ::fsync(fd); }
+int sysUnlink(const char* path) { return ::unlink(path); }
+
+int sysRenameNoReplace(const char* from, const char* to)
+{
+#ifdef SYS_renameat2
+    constexpr unsigned kNoReplace = 1; // RENAME_NOREPLACE
+    if (::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, kNoReplace) == 0)
+        return 0;
+    if (errno != ENOSYS && errno != EINVAL)
+        return -1;
+#endif
+    // File systems without renameat2: a hard link fails when the target exists.
+    if (::link(from, to) != 0)
+        return -1;
+    return ::unlink(from);
+}
+
+constexpr FileOps kSystemOps{sysOpen, sysRead, sysWrite, sysLseek, sysClose, sysFsync,
+                             sysRenameNoReplace, sysUnlink};
+FileOps gOps = kSystemOps;
+
+} // namespace
+
+FileOps& SysFileOps() { return gOps; }
+void ResetFileOps() { gOps = kSystemOps; }
+
+std::string FullPathName(const std::string& name)
+{
+    if (name.empty())
+        return name;
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(name, ec);
+    if (ec)
+        p = name;
+    std::string out = p.lexically_normal().string();
+    // "dir/" normalises to "dir/"; a file name never ends with a separator.
+    while (out.size() > 1 && out.back() == '/')
+        out.pop_back();
+    return out;
+}
+
+int64_t FileSizeByName(const std::string& name)
+{
+    struct stat st {};
+    if (name.empty() || ::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    return st.st_size;
+}
+
+bool FileExists(const std::string& name)
+{
+    struct stat st {};
+    return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DeleteFileName(const std::string& name)
+{
+    return !name.empty() && gOps.unlink(name.c_str()) == 0;
+}
+
+bool RenameFileNoReplace(const std::string& from, const std::string& to)
+{
+    return !from.empty() && !to.empty() && gOps.rename_noreplace(from.c_str(), to.c_str()) == 0;
+}
+
+namespace {
+bool syncPath(const std::string& path, int flags)
+{
+    int fd = gOps.open(path.c_str(), flags, 0);
+    if (fd < 0)
+        return false;
+    bool ok = gOps.fsync(fd) == 0;
+    gOps.close(fd);
+    return ok;
+}
+} // namespace
+
+bool SyncFileByName(const std::string& name)
+{
+    return !name.empty() && syncPath(name, O_RDONLY);
+}
+
+bool SyncFolderOf(const std::string& name)
+{
+    std::filesystem::path dir = std::filesystem::path(FullPathName(name)).parent_path();
+    return !dir.empty() && syncPath(dir.string(), O_RDONLY | O_DIRECTORY);
+}
+
+int FileModeByName(const std::string& name)
+{
+    struct stat st {};
+    if (name.empty() || ::stat(name.c_str(), &st) != 0)
+        return -1;
+    return static_cast<int>(st.st_mode & 07777);
+}
+
+bool SetFileModeByName(const std::string& name, int mode)
+{
+    return !name.empty() && ::chmod(name.c_str(), static_cast<mode_t>(mode)) == 0;
+}
+
+} // namespace orvelle

@@ -1,0 +1,43 @@
+#pragma once
+// The file system as the library sees it. Every open, read, write, seek, sync, rename
+// and delete of the project goes through the table returned by SysFileOps(), so that a
+// test can make any single step fail.
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+namespace orvelle {
+
+struct FileOps {
+    int (*open)(const char* path, int flags, mode_t mode);
+    ssize_t (*read)(int fd, void* buf, size_t count);
+    ssize_t (*write)(int fd, const void* buf, size_t count);
+    off_t (*lseek)(int fd, off_t offset, int whence);
+    int (*close)(int fd);
+    int (*fsync)(int fd);
+    // Renames `from` to `to`; fails with EEXIST, changing nothing, when `to` exists.
+    int (*rename_noreplace)(const char* from, const char* to);
+    int (*unlink)(const char* path);
+};
+
+// The table in force; tests may replace entries and must call ResetFileOps() afterwards.
+FileOps& SysFileOps();
+void ResetFileOps();
+
+// The absolute, lexically normalised form of `name` ("" stays "").
+std::string FullPathName(const std::string& name);
+// Size in bytes of the file `name`, or -1 when there is no such file.
+int64_t FileSizeByName(const std::string& name);
+bool FileExists(const std::string& name);
+bool DeleteFileName(const std::string& name);
+// Fails, changing nothing, when `to` exists.
+bool RenameFileNoReplace(const std::string& from, const std::string& to);
+// Flushes the file's data to the disk.
+bool SyncFileByName(const std::string& name);
+// Flushes the folder holding `name`, so that renames in it survive a power cut.
+bool SyncFolderOf(const std::string& name);
+// Permission bits of the file, or -1 when it cannot be examined.
+int FileModeByName(const std::string& name);
+bool SetFileModeByName(const std::string& name, int mode);
+
+} // namespace orvelle

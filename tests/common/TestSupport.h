@@ -1,0 +1,122 @@
+#pragma once
+// Small helpers shared by the test binaries.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace orvelle::test {
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes ReadFileBytes(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFileBytes(const std::filesystem::path& p, const Bytes& b)
+{
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+// Folder of wave files written by other programs; empty when it is not there.
+inline std::filesystem::path SamplesDir()
+{
+    std::filesystem::path p = ORVELLE_SAMPLES_DIR;
+    return std::filesystem::is_directory(p) ? p : std::filesystem::path();
+}
+
+#define ORVELLE_REQUIRE_SAMPLES()                                                              \
+    do {                                                                                       \
+        if (::orvelle::test::SamplesDir().empty())                                             \
+            GTEST_SKIP() << "sample folder " ORVELLE_SAMPLES_DIR " is absent";                 \
+    } while (0)
+
+// A fresh folder for one test, removed afterwards.
+class TempDir {
+public:
+    TempDir()
+    {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "orvelle-test-XXXXXX").string();
+        if (::mkdtemp(tmpl.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        path_ = tmpl;
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Little-endian builders for hand-made RIFF images.
+inline void PutLE16(Bytes& b, uint32_t v)
+{
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+inline void PutLE32(Bytes& b, uint32_t v)
+{
+    PutLE16(b, v & 0xFFFF);
+    PutLE16(b, v >> 16);
+}
+inline void PutId(Bytes& b, const char* id) { b.insert(b.end(), id, id + 4); }
+inline uint32_t GetLE32(const Bytes& b, size_t at)
+{
+    return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 | static_cast<uint32_t>(b.at(at + 3)) << 24;
+}
+inline uint16_t GetLE16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b.at(at) | b.at(at + 1) << 8); }
+
+// A chunk: id, size, body, pad byte for an odd body.
+inline void PutChunk(Bytes& b, const char* id, const Bytes& body)
+{
+    PutId(b, id);
+    PutLE32(b, static_cast<uint32_t>(body.size()));
+    b.insert(b.end(), body.begin(), body.end());
+    if (body.size() % 2)
+        b.push_back(0);
+}
+
+// The 16-byte PCM "fmt " body.
+inline Bytes PcmFmtBody(uint16_t channels, uint32_t rate, uint16_t bits)
+{
+    Bytes f;
+    uint16_t align = static_cast<uint16_t>(channels * bits / 8);
+    PutLE16(f, 1);
+    PutLE16(f, channels);
+    PutLE32(f, rate);
+    PutLE32(f, rate * align);
+    PutLE16(f, align);
+    PutLE16(f, bits);
+    return f;
+}
+
+// "RIFF" size "WAVE" followed by the given chunks; the size is fixed to the image.
+inline Bytes RiffWave(const Bytes& chunks)
+{
+    Bytes b;
+    PutId(b, "RIFF");
+    PutLE32(b, static_cast<uint32_t>(chunks.size() + 4));
+    PutId(b, "WAVE");
+    b.insert(b.end(), chunks.begin(), chunks.end());
+    return b;
+}
+
+} // namespace orvelle::test
