@@ -1,0 +1,78 @@
+#pragma once
+// An ordered, growable list of regions of a wave (first sample and length).
+#include <cstdint>
+
+#include "lists/Mmobject.h"
+
+namespace orvelle {
+
+struct TMMCutRegion {
+    int32_t StartPos;    // first sample
+    int32_t StartBytes;  // the same in bytes; filled by the wave object
+    int32_t Length;      // samples
+    int32_t LengthBytes; // the same in bytes; filled by the wave object
+    uint32_t Reserved;
+};
+
+inline constexpr int32_t kMaxCutListSize = 134217727;
+
+class TMMCutList : public TMMObject {
+public:
+    TMMCutList();
+    ~TMMCutList() override;
+    TMMCutList(const TMMCutList&) = delete;
+    TMMCutList& operator=(const TMMCutList&) = delete;
+
+    int32_t Count() const { return count_; }
+    int32_t Capacity() const { return capacity_; }
+
+    int32_t Add(const TMMCutRegion& region);
+    void Insert(int32_t index, const TMMCutRegion& region);
+    void Delete(int32_t index);
+    void Put(int32_t index, const TMMCutRegion& region);
+    // A reference into the storage, valid until the capacity next changes.
+    TMMCutRegion& Get(int32_t index);
+    const TMMCutRegion& Get(int32_t index) const;
+    TMMCutRegion& First();
+    TMMCutRegion& Last();
+    int32_t IndexOf(const TMMCutRegion& region) const;
+    int32_t Remove(const TMMCutRegion& region);
+    virtual void Clear();
+    TMMCutList* Expand();
+    void SetCapacity(int32_t newCapacity);
+    void SetCount(int32_t newCount);
+    void SetParams(int32_t index, int32_t start, int32_t length);
+
+    // `source` must be null or a TMMCutList; anything else raises EAssignError.
+    void Assign(const TPersistent* source) override;
+
+    // The list's own bracketing and notifications; TMMObject's count is not used.
+    void BeginUpdate();
+    void EndUpdate();
+    void SetUpdateState(bool updating) override;
+    void Changed() override;
+    virtual void Changing();
+
+    int32_t LocateRegion(int32_t position) const;
+    int32_t FindRegion(int32_t position) const;
+    bool QueryRegion(int32_t position) const;
+    bool AddRegion(const TMMCutRegion& region);
+
+    using TListEvent = std::function<void(TMMCutList* sender)>;
+    TListEvent OnChange;
+    TListEvent OnChanging;
+
+    std::string ClassName() const override { return "TMMCutList"; }
+
+protected:
+    [[noreturn]] virtual void Error() const;
+    virtual void Grow();
+
+private:
+    TMMCutRegion* items_ = nullptr;
+    int32_t count_ = 0;
+    int32_t capacity_ = 0;
+    int32_t listUpdateCount_ = 0;
+};
+
+} // namespace orvelle
