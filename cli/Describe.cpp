@@ -1,0 +1,144 @@
+#include "Describe.h"
+
+#include "platform/Exceptions.h"
+#include "util/Mmmuldiv.h"
+#include "waveio/Mmwaveio.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvelle {
+
+namespace {
+
+// A file mapped read-only, so that files we may not write can still be described
+// (the engine opens disk files for reading and writing).
+class MappedFile {
+public:
+    explicit MappedFile(const std::string& path)
+    {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && st.st_size > 0 && st.st_size <= INT32_MAX) {
+            void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            if (p != MAP_FAILED) {
+                data_ = p;
+                size_ = static_cast<size_t>(st.st_size);
+            }
+        }
+        ::close(fd);
+    }
+    ~MappedFile()
+    {
+        if (data_ != nullptr)
+            ::munmap(data_, size_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    bool ok() const { return data_ != nullptr; }
+    MMIOINFO memoryFile() const
+    {
+        MMIOINFO info{};
+        info.fccIOProc = FOURCC_MEM;
+        info.pchBuffer = static_cast<char*>(data_);
+        info.cchBuffer = static_cast<int32_t>(size_);
+        return info;
+    }
+
+private:
+    void* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// Reads the first bytes of the file to tell why the engine refused it.
+std::string refusalReason(const std::string& path, int32_t code)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::string("cannot be opened: ") + std::strerror(errno);
+    struct stat st {};
+    unsigned char head[12] = {};
+    ssize_t got = ::fstat(fd, &st) == 0 ? ::read(fd, head, sizeof head) : -1;
+    ::close(fd);
+    if (S_ISDIR(st.st_mode))
+        return "cannot be opened: is a folder";
+    if (got < 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
+        return "not a RIFF/WAVE file";
+    if (st.st_size > INT32_MAX)
+        return "file too large (over 2 GiB)";
+    if (code == wioErrGeneral)
+        return "no \"fmt \" chunk";
+    return "unusable format or unreadable chunks (code " + std::to_string(code) + ")";
+}
+
+int64_t durationMs(int32_t samples, uint32_t rate)
+{
+    if (rate == 0 || rate > INT32_MAX)
+        return 0;
+    try {
+        return MulDiv32RN(samples, 1000, static_cast<int32_t>(rate));
+    } catch (const EIntOverflow&) {
+        // Very long files at very low rates: same rounding, in 64 bits.
+        int64_t p = static_cast<int64_t>(samples) * 1000;
+        return (p + static_cast<int64_t>(rate) / 2) / rate;
+    }
+}
+
+void fill(const TWAVEIOCB& cb, WaveDescription& out)
+{
+    const TWaveFormatEx& f = cb.Format;
+    out.formatTag = f.wFormatTag;
+    wioGetFormatName(&f, out.formatName);
+    out.channels = f.nChannels;
+    out.sampleRate = f.nSamplesPerSec;
+    out.avgBytesPerSec = f.nAvgBytesPerSec;
+    out.blockAlign = f.nBlockAlign;
+    out.bitsPerSample = f.wBitsPerSample;
+    out.dataOffset = cb.DataOffset;
+    out.dataBytes = cb.DataSize;
+    out.samples = cb.SampleCount;
+    out.durationMs = durationMs(cb.SampleCount, f.nSamplesPerSec);
+    out.fileSize = cb.FileSize;
+    out.info.clear();
+    for (TInfoData* item = cb.InfoList ? cb.InfoList->Items : nullptr; item; item = item->Next) {
+        const char* text = RiffInfoText(cb.InfoList, item);
+        if (text != nullptr && text[0] != '\0')
+            out.info.emplace_back(aINFO[item->Index].id, text);
+    }
+}
+
+} // namespace
+
+std::string DescribeWaveFile(const std::string& path, WaveDescription& out)
+{
+    out = WaveDescription{};
+    out.file = path;
+    TWAVEIOCB* cb = nullptr;
+    int32_t code = wioReadFileInfo(cb, path.c_str(), FOURCC_WAVE, wioSrcFile);
+    if (code != 0 && ::access(path.c_str(), R_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
+        MappedFile mapped(path);
+        if (mapped.ok()) {
+            MMIOINFO memory = mapped.memoryFile();
+            code = wioReadFileInfo(cb, reinterpret_cast<const char*>(&memory), FOURCC_WAVE, wioSrcMemory);
+            if (code == 0) {
+                fill(*cb, out);
+                wioFreeFileInfo(cb);
+                return "";
+            }
+        }
+    }
+    if (code != 0)
+        return refusalReason(path, code);
+    fill(*cb, out);
+    wioFreeFileInfo(cb);
+    return "";
+}
+
+} // namespace orvelle

@@ -1,0 +1,32 @@
+#pragma once
+// What `orvelle-cli info` reports of one wave file.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace orvelle {
+
+struct WaveDescription {
+    std::string file;
+    uint16_t formatTag = 0;
+    std::string formatName;
+    uint16_t channels = 0;
+    uint32_t sampleRate = 0;
+    uint32_t avgBytesPerSec = 0;
+    uint16_t blockAlign = 0;
+    uint16_t bitsPerSample = 0;
+    int32_t dataOffset = 0;
+    int32_t dataBytes = 0;
+    int32_t samples = 0;
+    int64_t durationMs = 0;
+    int32_t fileSize = 0;
+    // INFO id and current text, in table order; only ids that have a text.
+    std::vector<std::pair<std::string, std::string>> info;
+};
+
+// Describes `path` through the wave engine. Returns "" on success, otherwise a message
+// saying what was wrong.
+std::string DescribeWaveFile(const std::string& path, WaveDescription& out);
+
+} // namespace orvelle

@@ -1,0 +1,241 @@
+// orvelle-cli: the desktop tool's conversion and a description of wave files, for
+// batch work and scripts.
+#include "Describe.h"
+
+#include "app/CoreSouece.h"
+#include "waveio/Mmwaveio.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <getopt.h>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace orvelle;
+
+constexpr const char* kVersion = "orvelle-cli 0.1.0";
+constexpr int kUsageError = 2;
+
+const char* const kToolUsage =
+    "Usage: orvelle-cli COMMAND [OPTIONS] FILE...\n"
+    "\n"
+    "Commands:\n"
+    "  convert   weaken the centre of stereo wave files in place (original kept as .org)\n"
+    "  info      describe wave files\n"
+    "\n"
+    "Run 'orvelle-cli COMMAND --help' for the options of a command.\n";
+
+const char* const kConvertUsage =
+    "Usage: orvelle-cli convert [-s|--strength PERCENT] FILE...\n"
+    "\n"
+    "Rewrites each PCM wave file in place: every sample of a channel pair loses PERCENT\n"
+    "percent of the other sample. The file as it was is kept beside it with the\n"
+    "extension .org (a backup that exists already is kept). Files that are not PCM are\n"
+    "skipped.\n"
+    "\n"
+    "  -s, --strength PERCENT  an integer from 0 to 100 (default 30)\n"
+    "      --help              show this help\n"
+    "      --version           show the version\n";
+
+const char* const kInfoUsage =
+    "Usage: orvelle-cli info [--json] FILE...\n"
+    "\n"
+    "Describes each wave file: format, layout of its data and its INFO texts.\n"
+    "\n"
+    "      --json     one JSON object per line instead of key: value lines\n"
+    "      --help     show this help\n"
+    "      --version  show the version\n";
+
+int usageError(const std::string& message, const char* usage)
+{
+    std::cerr << "orvelle-cli: " << message << "\n\n" << usage;
+    return kUsageError;
+}
+
+bool parseStrength(const char* text, int& out)
+{
+    errno = 0;
+    char* end = nullptr;
+    long v = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < 0 || v > 100)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+std::string formatTagHex(const std::string& file)
+{
+    WaveDescription d;
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%04X", DescribeWaveFile(file, d).empty() ? d.formatTag : 0u);
+    return hex;
+}
+
+int runConvert(int argc, char** argv)
+{
+    int strength = 30;
+    enum { optHelp = 1000, optVersion };
+    static const option longOptions[] = {{"strength", required_argument, nullptr, 's'},
+                                         {"help", no_argument, nullptr, optHelp},
+                                         {"version", no_argument, nullptr, optVersion},
+                                         {nullptr, 0, nullptr, 0}};
+    int c;
+    while ((c = getopt_long(argc, argv, "+s:", longOptions, nullptr)) != -1) {
+        switch (c) {
+        case 's':
+            if (!parseStrength(optarg, strength))
+                return usageError(std::string("strength must be an integer from 0 to 100, not '") + optarg + "'",
+                                  kConvertUsage);
+            break;
+        case optHelp:
+            std::cout << kConvertUsage;
+            return 0;
+        case optVersion:
+            std::cout << kVersion << "\n";
+            return 0;
+        default:
+            return usageError("unknown or incomplete option", kConvertUsage);
+        }
+    }
+    if (optind >= argc)
+        return usageError("no file given", kConvertUsage);
+
+    TCoreForm core;
+    int status = 0;
+    for (int i = optind; i < argc; ++i) {
+        const std::string file = argv[i];
+        try {
+            if (core.ConvertFile(file, strength))
+                std::cout << "converted " << file << std::endl;
+            else
+                std::cout << "skipped " << file << ": not PCM (format tag " << formatTagHex(file) << ")" << std::endl;
+        } catch (const std::exception& e) {
+            std::cerr << "error " << file << ": " << e.what() << std::endl;
+            status = 1;
+        }
+    }
+    return status;
+}
+
+nlohmann::json toJson(const WaveDescription& d)
+{
+    nlohmann::json info = nlohmann::json::object();
+    for (const auto& [id, text] : d.info)
+        info[id] = text;
+    return {{"file", d.file},
+            {"formatTag", d.formatTag},
+            {"formatName", d.formatName},
+            {"channels", d.channels},
+            {"sampleRate", d.sampleRate},
+            {"avgBytesPerSec", d.avgBytesPerSec},
+            {"blockAlign", d.blockAlign},
+            {"bitsPerSample", d.bitsPerSample},
+            {"dataOffset", d.dataOffset},
+            {"dataBytes", d.dataBytes},
+            {"samples", d.samples},
+            {"durationMs", d.durationMs},
+            {"fileSize", d.fileSize},
+            {"info", info}};
+}
+
+void printText(const WaveDescription& d, bool first)
+{
+    if (!first)
+        std::cout << "\n";
+    std::cout << "file: " << d.file << "\n"
+              << "formatTag: " << d.formatTag << "\n"
+              << "formatName: " << d.formatName << "\n"
+              << "channels: " << d.channels << "\n"
+              << "sampleRate: " << d.sampleRate << "\n"
+              << "avgBytesPerSec: " << d.avgBytesPerSec << "\n"
+              << "blockAlign: " << d.blockAlign << "\n"
+              << "bitsPerSample: " << d.bitsPerSample << "\n"
+              << "dataOffset: " << d.dataOffset << "\n"
+              << "dataBytes: " << d.dataBytes << "\n"
+              << "samples: " << d.samples << "\n"
+              << "durationMs: " << d.durationMs << "\n"
+              << "fileSize: " << d.fileSize << "\n";
+    for (const auto& [id, text] : d.info)
+        std::cout << "info." << id << ": " << text << "\n";
+}
+
+int runInfo(int argc, char** argv)
+{
+    bool json = false;
+    enum { optJson = 1000, optHelp, optVersion };
+    static const option longOptions[] = {{"json", no_argument, nullptr, optJson},
+                                         {"help", no_argument, nullptr, optHelp},
+                                         {"version", no_argument, nullptr, optVersion},
+                                         {nullptr, 0, nullptr, 0}};
+    int c;
+    while ((c = getopt_long(argc, argv, "+", longOptions, nullptr)) != -1) {
+        switch (c) {
+        case optJson:
+            json = true;
+            break;
+        case optHelp:
+            std::cout << kInfoUsage;
+            return 0;
+        case optVersion:
+            std::cout << kVersion << "\n";
+            return 0;
+        default:
+            return usageError("unknown option", kInfoUsage);
+        }
+    }
+    if (optind >= argc)
+        return usageError("no file given", kInfoUsage);
+
+    int status = 0;
+    bool first = true;
+    for (int i = optind; i < argc; ++i) {
+        WaveDescription d;
+        std::string error = DescribeWaveFile(argv[i], d);
+        if (!error.empty()) {
+            std::cout.flush();
+            std::cerr << "error " << argv[i] << ": " << error << std::endl;
+            status = 1;
+            continue;
+        }
+        if (json)
+            // INFO texts are bytes of unknown encoding: invalid UTF-8 becomes U+FFFD.
+            std::cout << toJson(d).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        else
+            printText(d, first);
+        first = false;
+    }
+    std::cout.flush();
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return usageError("no command given", kToolUsage);
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h") {
+        std::cout << kToolUsage;
+        return 0;
+    }
+    if (command == "--version") {
+        std::cout << kVersion << "\n";
+        return 0;
+    }
+    // The subcommand parses from its own name on.
+    optind = 1;
+    if (command == "convert")
+        return runConvert(argc - 1, argv + 1);
+    if (command == "info")
+        return runInfo(argc - 1, argv + 1);
+    return usageError("unknown command '" + command + "'", kToolUsage);
+}

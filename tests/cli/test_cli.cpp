@@ -1,0 +1,241 @@
+// Runs the built orvelle-cli as a user would and checks what it prints and returns.
+#include "TestSupport.h"
+
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace orvelle {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using test::Bytes;
+using test::TempDir;
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+RunResult run(const std::vector<std::string>& args)
+{
+    TempDir scratch;
+    std::string cmd = quote(std::string(ORVELLE_BIN_DIR) + "/orvelle-cli");
+    for (const auto& a : args)
+        cmd += " " + quote(a);
+    cmd += " 2>" + quote(scratch.file("err")) + " </dev/null";
+    RunResult r;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (p == nullptr)
+        return r;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        r.out.append(buf, n);
+    int raw = ::pclose(p);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    Bytes err = test::ReadFileBytes(scratch.file("err"));
+    r.err.assign(err.begin(), err.end());
+    return r;
+}
+
+json expectedSamples()
+{
+    std::ifstream in(test::SamplesDir() / "expected.json");
+    return json::parse(in);
+}
+
+TEST(InfoJson, DescribesEverySampleFileAsExpected)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    const json expected = expectedSamples();
+    ASSERT_FALSE(expected.empty());
+    for (const auto& [name, want] : expected.items()) {
+        SCOPED_TRACE(name);
+        const std::string path = (test::SamplesDir() / name).string();
+        RunResult r = run({"info", "--json", path});
+        if (want == "refused") {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err.rfind("error " + path + ": ", 0), 0u) << r.err;
+            continue;
+        }
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+        json got = json::parse(r.out);
+        for (const auto& [key, value] : want.items())
+            EXPECT_EQ(got.at(key), value) << key;
+        EXPECT_EQ(got.at("file"), path);
+        EXPECT_FALSE(got.at("formatName").get<std::string>().empty());
+        const double rate = want.at("sampleRate").get<double>();
+        const double ms = want.at("samples").get<double>() * 1000.0 / rate;
+        EXPECT_EQ(got.at("durationMs").get<int64_t>(), static_cast<int64_t>(std::floor(ms + 0.5)));
+    }
+}
+
+TEST(InfoJson, NamesTheFormat)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    const struct {
+        const char* file;
+        const char* name;
+    } cases[] = {{"sox-16-stereo-s.wav", "PCM"},       {"sox-imaadpcm-s.wav", "IMA ADPCM"},
+                 {"sox-msadpcm-mono-s.wav", "Microsoft ADPCM"}, {"sox-alaw-s.wav", "CCITT A-Law"},
+                 {"sox-ulaw-s.wav", "CCITT mu-Law"},   {"sox-float-s.wav", "Unknown"},
+                 {"sox-24-extensible-s.wav", "Unknown"}};
+    for (const auto& c : cases) {
+        RunResult r = run({"info", "--json", (test::SamplesDir() / c.file).string()});
+        ASSERT_EQ(r.status, 0) << c.file << r.err;
+        EXPECT_EQ(json::parse(r.out).at("formatName"), c.name) << c.file;
+    }
+}
+
+TEST(Info, GoesOnAfterABadFileAndFailsOverall)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    const std::string good = (test::SamplesDir() / "sox-16-mono-s.wav").string();
+    const std::string bad = (test::SamplesDir() / "bad-text-s.wav").string();
+    RunResult r = run({"info", "--json", bad, "/no/such/file.wav", good});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(json::parse(r.out).at("file"), good);
+    EXPECT_NE(r.err.find("error " + bad + ": not a RIFF/WAVE file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("error /no/such/file.wav: cannot be opened"), std::string::npos) << r.err;
+}
+
+TEST(Info, SaysWhatIsWrong)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    const struct {
+        const char* file;
+        const char* reason;
+    } cases[] = {{"bad-empty-s.wav", "not a RIFF/WAVE file"}, {"bad-rifx-s.wav", "not a RIFF/WAVE file"},
+                 {"bad-no-fmt-s.wav", "no \"fmt \" chunk"},   {"bad-zero-rate-s.wav", "unusable format"}};
+    for (const auto& c : cases) {
+        const std::string path = (test::SamplesDir() / c.file).string();
+        RunResult r = run({"info", path});
+        EXPECT_EQ(r.status, 1) << c.file;
+        EXPECT_NE(r.err.find("error " + path + ": " + c.reason), std::string::npos) << r.err;
+    }
+}
+
+TEST(Info, TextFormHasOneLinePerField)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    const std::string path = (test::SamplesDir() / "ffmpeg-16-info-s.wav").string();
+    RunResult r = run({"info", path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const char* lines[] = {"formatTag: 1\n", "channels: 2\n", "sampleRate: 44100\n", "dataOffset: 124\n",
+                           "samples: 11025\n", "durationMs: 250\n", "info.INAM: Song s\n",
+                           "info.ISFT: Lavf59.27.100\n"};
+    EXPECT_EQ(r.out.rfind("file: " + path + "\n", 0), 0u);
+    for (const char* line : lines)
+        EXPECT_NE(r.out.find(line), std::string::npos) << line;
+}
+
+TEST(Info, DescribesAReadOnlyFile)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may write any file";
+    TempDir dir;
+    fs::copy_file(test::SamplesDir() / "sox-16-stereo-s.wav", dir.file("ro.wav"));
+    fs::permissions(dir.file("ro.wav"), fs::perms::owner_read);
+    RunResult r = run({"info", "--json", dir.file("ro.wav")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out).at("samples"), 11025);
+}
+
+TEST(Usage, ErrorsHelpAndVersion)
+{
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* inOut;
+        const char* inErr;
+    } cases[] = {
+        {{}, 2, "", "Usage: orvelle-cli COMMAND"},
+        {{"frobnicate"}, 2, "", "unknown command 'frobnicate'"},
+        {{"--help"}, 0, "Usage: orvelle-cli COMMAND", ""},
+        {{"--version"}, 0, "orvelle-cli ", ""},
+        {{"info"}, 2, "", "no file given"},
+        {{"info", "--bogus", "x.wav"}, 2, "", "Usage: orvelle-cli info"},
+        {{"info", "--help"}, 0, "Usage: orvelle-cli info [--json] FILE...", ""},
+        {{"info", "--version"}, 0, "orvelle-cli ", ""},
+        {{"convert"}, 2, "", "no file given"},
+        {{"convert", "--help"}, 0, "Usage: orvelle-cli convert [-s|--strength PERCENT] FILE...", ""},
+        {{"convert", "--version"}, 0, "orvelle-cli ", ""},
+        {{"convert", "-s", "101", "x.wav"}, 2, "", "strength must be an integer from 0 to 100"},
+        {{"convert", "-s", "-1", "x.wav"}, 2, "", "strength must be an integer from 0 to 100"},
+        {{"convert", "--strength=3x", "x.wav"}, 2, "", "not '3x'"},
+        {{"convert", "-s"}, 2, "", "Usage: orvelle-cli convert"},
+    };
+    for (const auto& c : cases) {
+        RunResult r = run(c.args);
+        std::string what = c.args.empty() ? "(none)" : c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
+        EXPECT_EQ(r.status, c.status) << what;
+        EXPECT_NE(r.out.find(c.inOut), std::string::npos) << what << ": " << r.out;
+        EXPECT_NE(r.err.find(c.inErr), std::string::npos) << what << ": " << r.err;
+    }
+}
+
+std::vector<std::string> folderEntries(const TempDir& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Convert, SkipsNonPcmAndChangesNothing)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    TempDir dir;
+    fs::copy_file(test::SamplesDir() / "sox-imaadpcm-s.wav", dir.file("a.wav"));
+    const Bytes before = test::ReadFileBytes(dir.file("a.wav"));
+    RunResult r = run({"convert", dir.file("a.wav")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "skipped " + dir.file("a.wav") + ": not PCM (format tag 0x0011)\n");
+    EXPECT_EQ(test::ReadFileBytes(dir.file("a.wav")), before);
+    EXPECT_EQ(folderEntries(dir), std::vector<std::string>{"a.wav"});
+}
+
+TEST(Convert, ReportsBadAndMissingFilesAndGoesOn)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    TempDir dir;
+    fs::copy_file(test::SamplesDir() / "bad-text-s.wav", dir.file("bad.wav"));
+    fs::copy_file(test::SamplesDir() / "sox-16-stereo-s.wav", dir.file("good.wav"));
+    const Bytes bad = test::ReadFileBytes(dir.file("bad.wav"));
+    const Bytes good = test::ReadFileBytes(dir.file("good.wav"));
+    RunResult r = run({"convert", "-s", "100", dir.file("bad.wav"), dir.file("missing.wav"), dir.file("good.wav")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("error " + dir.file("bad.wav") + ": Invalid wave file..."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("error " + dir.file("missing.wav") + ": Error reading wave file"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out, "converted " + dir.file("good.wav") + "\n");
+    EXPECT_EQ(test::ReadFileBytes(dir.file("bad.wav")), bad);
+    EXPECT_EQ(test::ReadFileBytes(dir.file("good.wav.org")).size(), 0u) << "backup name replaces the extension";
+    EXPECT_EQ(test::ReadFileBytes(dir.file("good.org")), good);
+    EXPECT_EQ(folderEntries(dir), (std::vector<std::string>{"bad.wav", "good.org", "good.wav"}));
+}
+
+} // namespace
+} // namespace orvelle
