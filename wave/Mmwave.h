@@ -1,0 +1,172 @@
+#pragma once
+// The wave object: binds to one wave file by name, describes its format, reads its
+// sample data block by block through a list of play regions, and creates and writes
+// new wave files. All file work goes through the wave file engine; failures are
+// raised as EMMWaveError with the texts of the string table.
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "lists/Mmcutlst.h"
+#include "lists/Mmobject.h"
+#include "util/Mmtypes.h"
+#include "waveio/Mmwaveio.h"
+
+namespace orvelle {
+
+enum TMMTimeFormats { tfMillisecond = 0, tfByte = 1, tfSample = 2 };
+enum TMMMode { mMono = 0, mStereo = 1 };
+
+class EMMWaveError : public std::runtime_error {
+    using runtime_error::runtime_error;
+};
+
+// Text of string-table entry 28000 + ident; empty for an entry the table does not hold.
+std::string LoadResStr(uint16_t ident);
+
+// String-table idents of the wave object's texts.
+inline constexpr uint16_t SUnknownFormat = 6;
+inline constexpr uint16_t SNotAMemoryWave = 63;
+inline constexpr uint16_t SErrorReadingWave = 130;
+inline constexpr uint16_t SCantWriteMemWave = 131;
+inline constexpr uint16_t SInfoChunkNotFound = 132;
+inline constexpr uint16_t SInvalidWaveFile = 133;
+inline constexpr uint16_t SInvalidParam = 134;
+inline constexpr uint16_t SUnableToImport = 135;
+inline constexpr uint16_t SImportAborted = 136;
+inline constexpr uint16_t SUnableToSetupIOBuffer = 137;
+inline constexpr uint16_t SUnableToOpenWave = 138;
+inline constexpr uint16_t SUnableToCreateWave = 139;
+inline constexpr uint16_t SUnableToSaveWave = 140;
+inline constexpr uint16_t SSavingAborted = 141;
+inline constexpr uint16_t SUnableToConvert = 142;
+inline constexpr uint16_t SConversionAborted = 143;
+inline constexpr uint16_t SNotValidForConversion = 144;
+inline constexpr uint16_t SErrorSeeking = 147;
+
+class TMMWave;
+using TMMWaveProgress =
+    std::function<void(TMMWave* sender, int32_t curByte, int32_t numBytes, bool& cancel)>;
+
+class TMMWave : public TMMObject {
+public:
+    TMMWave();
+    ~TMMWave() override;
+    TMMWave(const TMMWave&) = delete;
+    TMMWave& operator=(const TMMWave&) = delete;
+
+    std::string ClassName() const override { return "TMMWave"; }
+
+    // Binding. An empty name frees the wave; the same full name with an unchanged file
+    // size is not read again.
+    std::string FileName() const { return fileName_; }
+    virtual void SetFileName(const std::string& name);
+    void LoadFromFile(const std::string& name) { SetFileName(name); }
+    // Takes ownership of `block` (null empties the wave).
+    void SetPWaveIOCB(TWAVEIOCB* block);
+    TWAVEIOCB* GetPWaveIOCB() const { return cb_; }
+    // Binds to a new control block for `format`, with no file. The format is read up to
+    // `available` bytes (missing bytes count as zero); without it, up to its own size,
+    // or up to FormatRoom() when it is this wave's own format.
+    void SetPWaveFormat(const TWaveFormatEx* format);
+    void SetPWaveFormat(const TWaveFormatEx* format, int32_t available);
+    // Closes and releases the binding without notification.
+    void ClearWave();
+    // Like ClearWave, with a notification, when anything was bound.
+    void FreeWave();
+
+    bool FileMustExist() const { return fileMustExist_; }
+    void SetFileMustExist(bool v);
+    void SetIOBufferSize(int32_t size);
+    int32_t IOBufferSize() const { return ioBufferSize_; }
+    void SetTimeFormat(TMMTimeFormats f);
+    TMMTimeFormats TimeFormat() const { return timeFormat_; }
+
+    // Description; a wave without control block has no format.
+    virtual TWaveFormatEx* GetPWaveFormat() const;
+    // Bytes that may be read at GetPWaveFormat(); 0 without format. Pass it on when
+    // handing this wave's format to another wave: SetPWaveFormat(f, room), CreateFile(n, f, room).
+    int32_t FormatRoom() const;
+    uint16_t FormatTag() const;
+    int32_t BitLength() const;
+    TMMMode Mode() const;
+    int32_t SampleRate() const;
+    std::string FormatString() const;
+    int32_t FileSize() const;
+    // The whole data length in the TimeFormat unit.
+    int32_t DataSize() const;
+    int32_t GetDataOffset() const;
+    bool GetEmpty() const { return DataSize() == 0; }
+    // Memory waves come with their stream; until then every wave is a file wave.
+    bool IsMemWave() const { return false; }
+    int32_t GetBytesLeft() const { return bytesLeft_; }
+
+    // Unit conversions; 0 without format.
+    virtual int32_t SamplesToBytes(int32_t n) const;
+    virtual int32_t BytesToSamples(int32_t n) const;
+    virtual int32_t RealSamplesToSamples(int32_t n) const { return n; }
+    virtual int32_t SamplesToRealSamples(int32_t n) const { return n; }
+    virtual int32_t SamplesToTimeFormat(int32_t n) const;
+    virtual int32_t TimeFormatToSamples(int32_t v) const;
+
+    // Opening, positioning, reading and writing.
+    virtual void OpenFile();
+    virtual void CloseFile();
+    virtual void ResetFile() {}
+    int32_t GetPosition() const;
+    virtual void SetPosition(int32_t value);
+    // Never 0: -1 when nothing is left, or once 4 zero bytes when the data ends early.
+    // `buffer` must hold at least 4 bytes.
+    int32_t ReadDataBytes(char* buffer, int32_t count);
+    int32_t ReadDataSamples(char* buffer, int32_t count);
+    int32_t WriteDataBytes(const char* buffer, int32_t count);
+    int32_t WriteDataSamples(const char* buffer, int32_t count);
+    // Makes a new, empty wave file (replacing one of that name) and binds to it with
+    // the file open for writing; CloseFile finishes it. `available` as for SetPWaveFormat.
+    void CreateFile(const std::string& name, const TWaveFormatEx* format);
+    void CreateFile(const std::string& name, const TWaveFormatEx* format, int32_t available);
+    void CreateFileC(const std::string& name, const TWaveFormatEx* format) { CreateFile(name, format); }
+
+    void Changed() override;
+    virtual void Progress(int32_t curByte, int32_t numBytes, bool& cancel);
+
+    TMMWaveProgress OnProgress;
+
+protected:
+    // Up to `count` data bytes from the engine at its current position.
+    virtual int32_t ReadInternal(char* buffer, int32_t count);
+    // Hook for fades applied while reading; the plain wave has none.
+    virtual void InitPlayFadeList(bool /*restart*/) {}
+    // The play regions for the current binding: one over the playing range.
+    void InitRegionList();
+    // Sum of the play regions' lengths, in samples.
+    int32_t PlayLength() const;
+    [[noreturn]] static void Error(uint16_t ident);
+
+private:
+    void TakeControlBlock(TWAVEIOCB* block);
+    int32_t BytesReadable(const TWaveFormatEx* format) const;
+    void SeekToPlayPosition(int32_t p);
+
+    // Memory waves (their stream) and the cut list, play fade list and observers are
+    // added with their own features.
+    TWAVEIOCB* cb_ = nullptr; // owned
+    std::string fileName_;
+    bool fileMustExist_ = true;
+    int32_t ioBufferSize_ = 32768;
+    TMMTimeFormats timeFormat_ = tfSample;
+    int32_t startPos_ = 0;    // samples
+    int32_t endPos_ = 0;      // samples, exclusive
+    int32_t position_ = 0;    // samples from the start of the playing range
+    int32_t bytesLeft_ = 0;
+    int32_t lengthBytes_ = 0;
+    TMMCutList regions_;
+    int32_t regionIndex_ = 0;
+    int32_t regionBytesLeft_ = 0;
+    bool open_ = false;
+    bool assigning_ = false;  // while set, Changed is deferred
+    bool changePending_ = false;
+};
+
+} // namespace orvelle
