@@ -64,6 +64,9 @@ int32_t wioReadFileInfo(TWAVEIOCB*& cb, const char* name, FOURCC fccType, uint32
 int32_t wioFreeFileInfo(TWAVEIOCB*& cb);
 int32_t wioWaveOpen(TWAVEIOCB* cb);
 int32_t wioWaveClose(TWAVEIOCB* cb);
+// Closes the open file of `cb` without finishing it (plain close for the raw kind) and
+// nulls `Handle`; nothing for a null block or a closed file. Counters are not touched.
+void wioCloseFile(TWAVEIOCB* cb);
 int32_t wioSetIOBufferSize(TWAVEIOCB* cb, int32_t size);
 
 int32_t wioWaveSetFirstSample(TWAVEIOCB* cb, int32_t n);
@@ -88,6 +91,10 @@ int32_t wioSamplesToBytesEx(const TWAVEIOCB* cb, int32_t frames);
 int32_t wioSizeOfWaveFormat(const TWaveFormatEx* format);
 // A GlobalAllocMem copy of wioSizeOfWaveFormat bytes (cbSize 0 for PCM); null for null.
 TWaveFormatEx* wioCopyWaveFormat(const TWaveFormatEx* format);
+// The same copy, reading no more than `available` bytes of `format`; bytes the record
+// lacks count as zero (also in the 18-byte head). Use it for a control block's format:
+// wioCopyWaveFormatN(&cb->Format, wioFormatRoom(cb)).
+TWaveFormatEx* wioCopyWaveFormatN(const TWaveFormatEx* format, int32_t available);
 void wioGetFormatName(const TWaveFormatEx* format, std::string& text);
 
 bool wioIsWaveFile(const char* name, uint32_t flags);
@@ -98,6 +105,9 @@ bool wioFileDelete(const char* name);
 
 // Writing.
 int32_t wioCreateFileInfo(TWAVEIOCB*& cb, const TWaveFormatEx* format);
+// wioCreateFileInfo reading no more than `available` bytes of `format` (missing bytes
+// count as zero); use it with a control block's format and wioFormatRoom.
+int32_t wioCreateFileInfoN(TWAVEIOCB*& cb, const TWaveFormatEx* format, int32_t available);
 int32_t wioCopyFileInfo(TWAVEIOCB* dst, TWAVEIOCB* src);
 int32_t wioWriteFileInfo(TWAVEIOCB*& cb, const char* name);
 int32_t wioWaveWriteData(TWAVEIOCB* cb, const char* buffer, int32_t count);
