@@ -45,6 +45,11 @@ inline constexpr uint16_t SConversionAborted = 143;
 inline constexpr uint16_t SNotValidForConversion = 144;
 inline constexpr uint16_t SErrorSeeking = 147;
 
+// Bytes of `format` that a copy may read: for the format of a control block held by a
+// wave, as many as that block holds; otherwise the record's own size (18, or 18 + cbSize
+// for a format other than PCM).
+int32_t FormatBytesReadable(const TWaveFormatEx* format);
+
 class TMMWave;
 using TMMWaveProgress =
     std::function<void(TMMWave* sender, int32_t curByte, int32_t numBytes, bool& cancel)>;
@@ -66,11 +71,9 @@ public:
     // Takes ownership of `block` (null empties the wave).
     void SetPWaveIOCB(TWAVEIOCB* block);
     TWAVEIOCB* GetPWaveIOCB() const { return cb_; }
-    // Binds to a new control block for `format`, with no file. The format is read up to
-    // `available` bytes (missing bytes count as zero); without it, up to its own size,
-    // or up to FormatRoom() when it is this wave's own format.
+    // Binds to a new control block for `format`, with no file. A format held by a wave
+    // (GetPWaveFormat of any wave) is read only as far as its control block holds it.
     void SetPWaveFormat(const TWaveFormatEx* format);
-    void SetPWaveFormat(const TWaveFormatEx* format, int32_t available);
     // Closes and releases the binding without notification.
     void ClearWave();
     // Like ClearWave, with a notification, when anything was bound.
@@ -85,9 +88,6 @@ public:
 
     // Description; a wave without control block has no format.
     virtual TWaveFormatEx* GetPWaveFormat() const;
-    // Bytes that may be read at GetPWaveFormat(); 0 without format. Pass it on when
-    // handing this wave's format to another wave: SetPWaveFormat(f, room), CreateFile(n, f, room).
-    int32_t FormatRoom() const;
     uint16_t FormatTag() const;
     int32_t BitLength() const;
     TMMMode Mode() const;
@@ -123,9 +123,8 @@ public:
     int32_t WriteDataBytes(const char* buffer, int32_t count);
     int32_t WriteDataSamples(const char* buffer, int32_t count);
     // Makes a new, empty wave file (replacing one of that name) and binds to it with
-    // the file open for writing; CloseFile finishes it. `available` as for SetPWaveFormat.
+    // the file open for writing; CloseFile finishes it. `format` as for SetPWaveFormat.
     void CreateFile(const std::string& name, const TWaveFormatEx* format);
-    void CreateFile(const std::string& name, const TWaveFormatEx* format, int32_t available);
     void CreateFileC(const std::string& name, const TWaveFormatEx* format) { CreateFile(name, format); }
 
     void Changed() override;
@@ -146,7 +145,7 @@ protected:
 
 private:
     void TakeControlBlock(TWAVEIOCB* block);
-    int32_t BytesReadable(const TWaveFormatEx* format) const;
+    void ReleaseControlBlock();
     void SeekToPlayPosition(int32_t p);
 
     // Memory waves (their stream) and the cut list, play fade list and observers are

@@ -196,11 +196,6 @@ int32_t TMMWave::WriteDataSamples(const char* buffer, int32_t count)
 
 void TMMWave::CreateFile(const std::string& name, const TWaveFormatEx* format)
 {
-    CreateFile(name, format, format ? BytesReadable(format) : 0);
-}
-
-void TMMWave::CreateFile(const std::string& name, const TWaveFormatEx* format, int32_t available)
-{
     if (IsMemWave())
         Error(SCantWriteMemWave);
     if (!format || name.empty())
@@ -216,7 +211,7 @@ void TMMWave::CreateFile(const std::string& name, const TWaveFormatEx* format, i
         Error(SUnableToCreateWave);
 
     BlockGuard made(cb_);
-    if (wioCreateFileInfoN(made.block, format, available) != 0 || !made.block)
+    if (wioCreateFileInfoN(made.block, format, FormatBytesReadable(format)) != 0 || !made.block)
         Error(SUnableToCreateWave);
     // The file of that name is replaced without asking; it is removed only once the
     // format has been accepted, so a refused format leaves it in place.
