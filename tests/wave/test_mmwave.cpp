@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pcm/Mmpcmsup.h"
+#include "platform/Sysfile.h"
 #include "wave/Mmwave.h"
 
 namespace orvelle {
@@ -333,6 +334,24 @@ TEST_F(WaveTest, ReadOfNothingEndsTheData)
     EXPECT_EQ(w.GetBytesLeft(), 0);
     EXPECT_EQ(w.GetPosition(), 2500);
     EXPECT_EQ(w.ReadDataBytes(buf, 8), -1);
+}
+
+TEST_F(WaveTest, FailingFileEndsTheDataWithZeros)
+{
+    TMMWave w;
+    w.SetFileName(MakeWave("a.wav", 100000));
+    w.SetIOBufferSize(8192);
+    w.OpenFile();
+    w.SetPosition(20000); // byte 80000, far outside what the buffer may hold
+    SysFileOps().read = [](int, void*, size_t) -> ssize_t { return -1; };
+    char buf[64];
+    std::memset(buf, 0x5A, sizeof buf);
+    const int32_t r = w.ReadDataBytes(buf, 64);
+    ResetFileOps();
+    EXPECT_EQ(r, 4);
+    EXPECT_EQ(Bytes(buf, buf + 4), Bytes(4, 0));
+    EXPECT_EQ(w.GetPosition(), 25000);
+    EXPECT_EQ(w.ReadDataBytes(buf, 64), -1);
 }
 
 TEST_F(WaveTest, PositionSetWhileClosedAppliesAtOpen)
