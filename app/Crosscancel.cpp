@@ -14,10 +14,15 @@ namespace orvelle {
 namespace {
 
 constexpr int32_t kFastPercent = 100;
+
+// The public kernels are built twice, for AVX2 and for the baseline, and the loader picks
+// the one the processor runs; the helpers below are inlined into both.
+#define ORVELLE_KERNEL __attribute__((target_clones("avx2", "default")))
+#define ORVELLE_INLINE [[gnu::always_inline]] inline
 constexpr int32_t kChunkSamples = 2048; // samples unpacked at a time (16 and 24 bit)
 
 template <int32_t Lo, int32_t Hi>
-inline int32_t CancelOne(int32_t a, int32_t b, int32_t percent)
+ORVELLE_INLINE int32_t CancelOne(int32_t a, int32_t b, int32_t percent)
 {
     constexpr uint32_t K = 200u * static_cast<uint32_t>(Hi + 1);
     constexpr int32_t QK = 2 * (Hi + 1); // K / 100, even
@@ -31,7 +36,7 @@ inline int32_t CancelOne(int32_t a, int32_t b, int32_t percent)
 
 // Pairs of samples stored as T with a bias (128 for unsigned 8-bit); |percent| <= 100.
 template <typename T, int32_t Bias, int32_t Lo, int32_t Hi>
-void CancelPairsFast(T* s, int32_t pairs, int32_t percent)
+ORVELLE_INLINE void CancelPairsFast(T* s, int32_t pairs, int32_t percent)
 {
     for (int32_t k = 0; k < pairs; ++k) {
         const int32_t a = static_cast<int32_t>(s[2 * k]) - Bias;
@@ -42,7 +47,7 @@ void CancelPairsFast(T* s, int32_t pairs, int32_t percent)
 }
 
 template <typename T, int32_t Bias, int32_t Lo, int32_t Hi>
-void CancelPairsWide(T* s, int32_t pairs, int32_t percent)
+ORVELLE_INLINE void CancelPairsWide(T* s, int32_t pairs, int32_t percent)
 {
     for (int32_t k = 0; k < pairs; ++k) {
         const int64_t a = static_cast<int64_t>(s[2 * k]) - Bias;
@@ -53,7 +58,7 @@ void CancelPairsWide(T* s, int32_t pairs, int32_t percent)
 }
 
 template <typename T, int32_t Bias, int32_t Lo, int32_t Hi>
-void CancelPairs(T* s, int32_t pairs, int32_t percent)
+ORVELLE_INLINE void CancelPairs(T* s, int32_t pairs, int32_t percent)
 {
     if (percent >= -kFastPercent && percent <= kFastPercent)
         CancelPairsFast<T, Bias, Lo, Hi>(s, pairs, percent);
@@ -61,13 +66,13 @@ void CancelPairs(T* s, int32_t pairs, int32_t percent)
         CancelPairsWide<T, Bias, Lo, Hi>(s, pairs, percent);
 }
 
-inline int32_t Load24(const uint8_t* p)
+ORVELLE_INLINE int32_t Load24(const uint8_t* p)
 {
     const uint32_t v = p[0] | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16;
     return static_cast<int32_t>(v << 8) >> 8;
 }
 
-inline void Store24(uint8_t* p, int32_t v)
+ORVELLE_INLINE void Store24(uint8_t* p, int32_t v)
 {
     const uint32_t u = static_cast<uint32_t>(v);
     p[0] = static_cast<uint8_t>(u);
@@ -91,13 +96,13 @@ int64_t CrossCancelSample(int64_t a, int64_t b, int32_t percent, int64_t lo, int
     return x < lo ? lo : (x > hi ? hi : x);
 }
 
-void CrossCancel8(uint8_t* buf, int32_t count, int32_t percent)
+ORVELLE_KERNEL void CrossCancel8(uint8_t* buf, int32_t count, int32_t percent)
 {
     if (count > 0)
         CancelPairs<uint8_t, 128, -128, 127>(buf, count / 2, percent);
 }
 
-void CrossCancel16(uint8_t* buf, int32_t count, int32_t percent)
+ORVELLE_KERNEL void CrossCancel16(uint8_t* buf, int32_t count, int32_t percent)
 {
     // Samples are copied out and back, so the buffer needs no alignment.
     int16_t s[kChunkSamples];
@@ -111,7 +116,7 @@ void CrossCancel16(uint8_t* buf, int32_t count, int32_t percent)
     }
 }
 
-void CrossCancel24(uint8_t* buf, int32_t count, int32_t percent)
+ORVELLE_KERNEL void CrossCancel24(uint8_t* buf, int32_t count, int32_t percent)
 {
     int32_t s[kChunkSamples];
     for (int32_t done = 0, pairs = count > 0 ? count / 6 : 0; done < pairs;) {
@@ -126,7 +131,7 @@ void CrossCancel24(uint8_t* buf, int32_t count, int32_t percent)
     }
 }
 
-void CrossCancel32(uint8_t* buf, int32_t count, int32_t percent)
+ORVELLE_KERNEL void CrossCancel32(uint8_t* buf, int32_t count, int32_t percent)
 {
     int32_t s[kChunkSamples];
     for (int32_t done = 0, pairs = count > 0 ? count / 8 : 0; done < pairs;) {

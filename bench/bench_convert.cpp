@@ -1,0 +1,66 @@
+// Throughput of the cross-cancel kernels on one 4096-byte block (the conversion's block),
+// with a plain scalar evaluation of the rule (double and nearbyint) for comparison.
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "app/Crosscancel.h"
+
+namespace {
+
+constexpr int32_t kBlock = 4096;
+
+std::vector<uint8_t> NoiseBlock()
+{
+    std::vector<uint8_t> b(kBlock);
+    std::mt19937 rng(7);
+    for (auto& x : b)
+        x = static_cast<uint8_t>(rng());
+    return b;
+}
+
+// The rule as written, one sample at a time.
+void ScalarReference16(uint8_t* buf, int32_t count, int32_t percent)
+{
+    for (int32_t i = 0; i + 4 <= count; i += 4) {
+        int16_t a, b;
+        std::memcpy(&a, buf + i, 2);
+        std::memcpy(&b, buf + i + 2, 2);
+        auto one = [percent](int32_t x, int32_t y) {
+            const double v = std::nearbyint(x - static_cast<double>(y * percent) / 100.0);
+            return static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+        };
+        const int16_t na = one(a, b), nb = one(b, a);
+        std::memcpy(buf + i, &na, 2);
+        std::memcpy(buf + i + 2, &nb, 2);
+    }
+}
+
+template <void (*Kernel)(uint8_t*, int32_t, int32_t)>
+void BM_Kernel(benchmark::State& state)
+{
+    const std::vector<uint8_t> source = NoiseBlock();
+    std::vector<uint8_t> buf = source;
+    const int32_t count = kBlock - kBlock % static_cast<int32_t>(state.range(0));
+    for (auto _ : state) {
+        // Fresh input each round, so that clamped values do not settle into a fixed point.
+        std::memcpy(buf.data(), source.data(), kBlock);
+        Kernel(buf.data(), count, 30);
+        benchmark::DoNotOptimize(buf.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * count);
+}
+
+} // namespace
+
+BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancel8)->Arg(2)->Name("CrossCancel8");
+BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancel16)->Arg(4)->Name("CrossCancel16");
+BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancel24)->Arg(6)->Name("CrossCancel24");
+BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancel32)->Arg(8)->Name("CrossCancel32");
+BENCHMARK_TEMPLATE(BM_Kernel, ScalarReference16)->Arg(4)->Name("ScalarReference16");
+
+BENCHMARK_MAIN();
