@@ -1,0 +1,102 @@
+#pragma once
+// Helpers shared by the engine tests.
+#include <cstring>
+#include <string>
+
+#include "TestSupport.h"
+#include "platform/Sysfile.h"
+#include "waveio/Mmwaveio.h"
+
+namespace orvelle::test {
+
+// Releases a control block at the end of a test, whatever happens.
+struct CbHolder {
+    TWAVEIOCB* cb = nullptr;
+    CbHolder() = default;
+    CbHolder(const CbHolder&) = delete;
+    CbHolder& operator=(const CbHolder&) = delete;
+    ~CbHolder()
+    {
+        if (cb != nullptr)
+            wioFreeFileInfo(cb);
+    }
+    TWAVEIOCB* operator->() const { return cb; }
+};
+
+// Restores the real file operations when a test that injected failures ends.
+struct FileOpsRestorer {
+    ~FileOpsRestorer() { ResetFileOps(); }
+};
+
+// Describes an image held in memory (the memory kind).
+inline int32_t ScanImage(CbHolder& h, const Bytes& image)
+{
+    MMIOINFO info{};
+    info.pchBuffer = const_cast<char*>(reinterpret_cast<const char*>(image.data()));
+    info.cchBuffer = static_cast<int32_t>(image.size());
+    return wioReadFileInfo(h.cb, reinterpret_cast<const char*>(&info), FOURCC_WAVE, wioSrcMemory);
+}
+
+inline int32_t ScanFile(CbHolder& h, const std::string& name)
+{
+    return wioReadFileInfo(h.cb, name.c_str(), FOURCC_WAVE, wioSrcFile);
+}
+
+// `n` bytes of a recognisable pattern.
+inline Bytes Pattern(size_t n, uint8_t seed = 1)
+{
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = static_cast<uint8_t>(seed + i * 7);
+    return b;
+}
+
+inline Bytes Chunk(const char* id, const Bytes& body)
+{
+    Bytes b;
+    PutChunk(b, id, body);
+    return b;
+}
+
+// A chunk header claiming `size` bytes, followed by `body` (which may be shorter).
+inline Bytes RawChunk(const char* id, uint32_t size, const Bytes& body)
+{
+    Bytes b;
+    PutId(b, id);
+    PutLE32(b, size);
+    b.insert(b.end(), body.begin(), body.end());
+    return b;
+}
+
+inline Bytes Cat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+// "LIST" "INFO" holding one entry.
+inline Bytes InfoList(const char* id, const std::string& text)
+{
+    Bytes body;
+    PutId(body, "INFO");
+    Bytes entry(text.begin(), text.end());
+    entry.push_back(0);
+    PutChunk(body, id, entry);
+    return Chunk("LIST", body);
+}
+
+inline TWaveFormatEx PcmFormat(uint16_t channels, uint32_t rate, uint16_t bits)
+{
+    TWaveFormatEx f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = channels;
+    f.nSamplesPerSec = rate;
+    f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
+    f.nAvgBytesPerSec = rate * f.nBlockAlign;
+    f.wBitsPerSample = bits;
+    return f;
+}
+
+} // namespace orvelle::test
