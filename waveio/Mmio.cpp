@@ -13,6 +13,15 @@
 
 #include "platform/Sysfile.h"
 
+// Choices of this service:
+// - A memory file cannot grow: a write that would pass the end of the block fails
+//   with -1 and writes nothing; a handle opened for reading only refuses writes.
+// - An unbuffered disk handle (no MMIO_ALLOCBUF, or mmioSetBuffer with size 0) hands
+//   out an empty buffer from mmioGetInfo; mmioAdvance then fails, so direct access
+//   reports an error instead of moving data.
+// - No position passes INT32_MAX: seeks and writes beyond it give -1, and a read
+//   stops there (a read starting there gives -1).
+// - On a failed read or write the position is where the bytes that did move left it.
 namespace orvelle {
 
 // One open file. A disk file keeps a window of the file in `buf`: the bytes
@@ -361,6 +370,15 @@ void putLE32(uint8_t* p, uint32_t v)
 
 bool isListId(FOURCC id) { return id == FOURCC_RIFF || id == FOURCC_LIST; }
 
+// Reads `n` header bytes; 0, or the code for a header that is not all there.
+uint32_t readHeaderBytes(HMMIO h, uint8_t* dst, int32_t n)
+{
+    int32_t got = mmioRead(h, reinterpret_cast<char*>(dst), n);
+    if (got == n)
+        return 0;
+    return got < 0 ? MMIOERR_CANNOTREAD : MMIOERR_CHUNKNOTFOUND;
+}
+
 // Reads the chunk header at the current position; on failure the position is kept.
 uint32_t readChunkHeader(HMMIO h, MMCKINFO& ck, const MMCKINFO* parent)
 {
@@ -371,13 +389,13 @@ uint32_t readChunkHeader(HMMIO h, MMCKINFO& ck, const MMCKINFO* parent)
             return MMIOERR_CHUNKNOTFOUND;
     }
     uint8_t hdr[12];
-    int32_t n = mmioRead(h, reinterpret_cast<char*>(hdr), 8);
-    if (n == 8 && isListId(le32(hdr)))
-        n += std::max(0, mmioRead(h, reinterpret_cast<char*>(hdr + 8), 4));
-    bool list = n >= 8 && isListId(le32(hdr));
-    if (n != (list ? 12 : 8)) {
+    uint32_t r = readHeaderBytes(h, hdr, 8);
+    bool list = r == 0 && isListId(le32(hdr));
+    if (list)
+        r = readHeaderBytes(h, hdr + 8, 4);
+    if (r != 0) {
         mmioSeek(h, static_cast<int32_t>(start), 0);
-        return n < 0 ? MMIOERR_CANNOTREAD : MMIOERR_CHUNKNOTFOUND;
+        return r;
     }
     ck.ckid = le32(hdr);
     ck.cksize = le32(hdr + 4);

@@ -530,6 +530,22 @@ TEST_F(MmioTest, FailingWritesFailChunkSteps)
     EXPECT_EQ(mmioClose(h, 0), 0u);
 }
 
+TEST_F(MmioTest, FailingReadsFailDescendAndKeepThePosition)
+{
+    Bytes image;
+    test::PutChunk(image, "abcd", Bytes(4, 1));
+    std::string path = MakeFile("r.bin", image);
+    HMMIO h = OpenFile(path, kReadWrite);
+    ASSERT_NE(h, nullptr);
+    SysFileOps().read = FailRead;
+    MMCKINFO ck{};
+    EXPECT_EQ(mmioDescend(h, &ck, nullptr, 0), MMIOERR_CANNOTREAD);
+    EXPECT_EQ(mmioSeek(h, 0, 1), 0);
+    ResetFileOps();
+    EXPECT_EQ(mmioDescend(h, &ck, nullptr, 0), 0u);
+    EXPECT_EQ(mmioClose(h, 0), 0u);
+}
+
 // ---- the 32-bit offset limit ---------------------------------------------------------
 
 off_t HugeEndLseek(int fd, off_t offset, int whence)
