@@ -1,0 +1,596 @@
+// ConvertFile on real files: the converted file's bytes against an independent build of
+// the expected layout, the backup, the companions left in the folder, and failures.
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "TestSupport.h"
+#include "app/CoreSouece.h"
+#include "platform/Sysfile.h"
+#include "wave/Mmwave.h"
+
+namespace orvelle {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+
+// ---- the expected result, built from the rule's formulas --------------------------------
+
+int64_t Rule(int64_t a, int64_t b, int32_t p, int64_t lo, int64_t hi)
+{
+    const double x = std::nearbyint(static_cast<double>(a) - static_cast<double>(b * p) / 100.0);
+    return x < static_cast<double>(lo) ? lo : (x > static_cast<double>(hi) ? hi : static_cast<int64_t>(x));
+}
+
+int64_t LoadLE(const Bytes& d, size_t at, int w)
+{
+    uint64_t v = 0;
+    for (int k = 0; k < w; ++k)
+        v |= static_cast<uint64_t>(d[at + k]) << (8 * k);
+    return static_cast<int64_t>(v << (64 - 8 * w)) >> (64 - 8 * w);
+}
+
+void StoreLE(Bytes& d, size_t at, int w, int64_t v)
+{
+    for (int k = 0; k < w; ++k)
+        d[at + k] = static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * k));
+}
+
+Bytes ConvertData(Bytes d, int bits, int32_t p)
+{
+    if (bits == 8) {
+        for (size_t i = 0; i + 2 <= d.size(); i += 2) {
+            const int a = d[i] - 128, b = d[i + 1] - 128;
+            d[i] = static_cast<uint8_t>(Rule(a, b, p, -128, 127) + 128);
+            d[i + 1] = static_cast<uint8_t>(Rule(b, a, p, -128, 127) + 128);
+        }
+        return d;
+    }
+    const int w = bits / 8;
+    const int64_t hi = (int64_t{1} << (bits - 1)) - 1;
+    for (size_t i = 0; i + 2 * w <= d.size(); i += 2 * w) {
+        const int64_t a = LoadLE(d, i, w), b = LoadLE(d, i + w, w);
+        StoreLE(d, i, w, Rule(a, b, p, -hi - 1, hi));
+        StoreLE(d, i + w, w, Rule(b, a, p, -hi - 1, hi));
+    }
+    return d;
+}
+
+const char* const kInfoOrder[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM",
+                                  "IDPI", "IENG", "IGNR", "IKEY", "ILGT", "IMED", "INAM", "IPLT",
+                                  "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
+
+// What the engine makes of a source file.
+struct Source {
+    uint16_t channels = 0, blockAlign = 0, bits = 0;
+    uint32_t rate = 0, avg = 0;
+    size_t dataOffset = 0, dataBytes = 0;
+    uint32_t samples = 0;
+    std::map<std::string, std::string> info;
+    std::vector<std::string> dispTexts;
+};
+
+// Top-level chunks of a clean RIFF file: (id, body offset, size).
+struct Chunk {
+    std::string id;
+    size_t at;
+    uint32_t size;
+};
+std::vector<Chunk> Chunks(const Bytes& f)
+{
+    std::vector<Chunk> out;
+    for (size_t p = 12; p + 8 <= f.size();) {
+        const uint32_t size = test::GetLE32(f, p + 4);
+        out.push_back({std::string(f.begin() + p, f.begin() + p + 4), p + 8, size});
+        p += 8 + size + (size & 1);
+    }
+    return out;
+}
+
+std::vector<std::string> DispTexts(const Bytes& f)
+{
+    std::vector<std::string> texts;
+    for (const Chunk& c : Chunks(f))
+        if (c.id == "DISP" && c.size > 4 && c.at + c.size <= f.size() && test::GetLE32(f, c.at) == 1)
+            texts.emplace_back(reinterpret_cast<const char*>(f.data() + c.at + 4));
+    return texts;
+}
+
+// A clean file described by walking its chunks (the files that tests make).
+Source Describe(const Bytes& f)
+{
+    Source s;
+    for (const Chunk& c : Chunks(f)) {
+        if (c.id == "fmt ") {
+            s.channels = test::GetLE16(f, c.at + 2);
+            s.rate = test::GetLE32(f, c.at + 4);
+            s.bits = test::GetLE16(f, c.at + 14);
+            s.blockAlign = static_cast<uint16_t>(s.bits * s.channels / 8);
+            s.avg = s.blockAlign * s.rate;
+        } else if (c.id == "data") {
+            s.dataOffset = c.at;
+            s.dataBytes = c.size / s.blockAlign * s.blockAlign;
+            s.samples = static_cast<uint32_t>(s.dataBytes / s.blockAlign);
+        } else if (c.id == "LIST" && std::string(f.begin() + c.at, f.begin() + c.at + 4) == "INFO") {
+            for (size_t p = c.at + 4; p + 8 <= c.at + c.size;) {
+                const uint32_t n = test::GetLE32(f, p + 4);
+                s.info[std::string(f.begin() + p, f.begin() + p + 4)] = reinterpret_cast<const char*>(f.data() + p + 8);
+                p += 8 + n + (n & 1);
+            }
+        }
+    }
+    s.dispTexts = DispTexts(f);
+    return s;
+}
+
+void PutBody(Bytes& b, const char* id, const Bytes& body) { test::PutChunk(b, id, body); }
+
+// The engine's layout: fmt (18 bytes), data, fact, DISP texts, LIST INFO in table order.
+Bytes ExpectedFile(const Bytes& original, const Source& s, int32_t p)
+{
+    Bytes fmt;
+    test::PutLE16(fmt, 1);
+    test::PutLE16(fmt, s.channels);
+    test::PutLE32(fmt, s.rate);
+    test::PutLE32(fmt, s.avg);
+    test::PutLE16(fmt, s.blockAlign);
+    test::PutLE16(fmt, s.bits);
+    test::PutLE16(fmt, 0);
+    const Bytes data(original.begin() + s.dataOffset, original.begin() + s.dataOffset + s.dataBytes);
+    Bytes fact;
+    test::PutLE32(fact, s.samples);
+    Bytes chunks;
+    PutBody(chunks, "fmt ", fmt);
+    PutBody(chunks, "data", ConvertData(data, s.bits, p));
+    PutBody(chunks, "fact", fact);
+    for (const std::string& t : s.dispTexts) {
+        Bytes body;
+        test::PutLE32(body, 1);
+        body.insert(body.end(), t.begin(), t.end());
+        body.push_back(0);
+        PutBody(chunks, "DISP", body);
+    }
+    Bytes list;
+    for (const char* id : kInfoOrder) {
+        auto it = s.info.find(id);
+        if (it == s.info.end() || it->second.empty())
+            continue;
+        Bytes text(it->second.begin(), it->second.end());
+        text.push_back(0);
+        PutBody(list, id, text);
+    }
+    if (!list.empty()) {
+        list.insert(list.begin(), {'I', 'N', 'F', 'O'});
+        PutBody(chunks, "LIST", list);
+    }
+    return test::RiffWave(chunks);
+}
+
+std::set<std::string> Listing(const fs::path& dir)
+{
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
+nlohmann::json Expected()
+{
+    std::ifstream in(test::SamplesDir() / "expected.json");
+    return nlohmann::json::parse(in);
+}
+
+Source FromJson(const nlohmann::json& e, const Bytes& f)
+{
+    Source s;
+    s.channels = e["channels"];
+    s.rate = e["sampleRate"];
+    s.avg = e["avgBytesPerSec"];
+    s.blockAlign = e["blockAlign"];
+    s.bits = e["bitsPerSample"];
+    s.dataOffset = e["dataOffset"];
+    s.dataBytes = e["dataBytes"];
+    s.samples = e["samples"];
+    for (const auto& [k, v] : e["info"].items())
+        s.info[k] = v.get<std::string>();
+    s.dispTexts = DispTexts(f);
+    return s;
+}
+
+// Copies `file` into a fresh folder and converts it there.
+struct Scratch {
+    test::TempDir dir;
+    std::string name;
+    Bytes original;
+    explicit Scratch(const Bytes& bytes, const std::string& as = "in.wav") : name(dir.file(as)), original(bytes)
+    {
+        test::WriteFileBytes(name, bytes);
+    }
+    Bytes Now() const { return test::ReadFileBytes(name); }
+    Bytes Org() const { return test::ReadFileBytes(fs::path(name).replace_extension(".org")); }
+    std::string Tmp() const { return fs::path(name).replace_extension(".tmp").string(); }
+};
+
+TEST(ConvertFile, EveryPcmSampleAtZeroThirtyAndHundred)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    int converted = 0;
+    const nlohmann::json expected = Expected();
+    for (const auto& [file, e] : expected.items()) {
+        if (!e.is_object() || e["formatTag"] != 1 || e["dataOffset"] == 0)
+            continue;
+        const Bytes original = test::ReadFileBytes(test::SamplesDir() / file);
+        for (int32_t p : {0, 30, 100}) {
+            SCOPED_TRACE(file + " at " + std::to_string(p));
+            Scratch s(original);
+            TCoreForm form;
+            ASSERT_TRUE(form.ConvertFile(s.name, p));
+            EXPECT_EQ(s.Now(), ExpectedFile(original, FromJson(e, original), p));
+            EXPECT_EQ(s.Org(), original);
+            EXPECT_EQ(Listing(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
+        }
+        ++converted;
+    }
+    EXPECT_GE(converted, 15);
+}
+
+// sox's "wavpcm" writes format tag 1 also for wide samples.
+bool MakeWithSox(const std::string& out, int bits, int channels)
+{
+    const std::string cmd = "sox -n -t wavpcm -b " + std::to_string(bits) + " -e signed-integer -c " +
+                            std::to_string(channels) + " -r 8000 '" + out +
+                            "' synth 0.3 sine 440 sine 660 gain -0.5 2>/dev/null";
+    return std::system(cmd.c_str()) == 0;
+}
+
+TEST(ConvertFile, WideSamplesAtTheirOwnWidth)
+{
+    if (std::system("command -v sox >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "sox is not installed";
+    for (int bits : {24, 32})
+        for (int channels : {1, 2, 3}) {
+            SCOPED_TRACE(std::to_string(bits) + "-bit, " + std::to_string(channels) + " channels");
+            test::TempDir made;
+            ASSERT_TRUE(MakeWithSox(made.file("w.wav"), bits, channels));
+            const Bytes original = test::ReadFileBytes(made.file("w.wav"));
+            ASSERT_EQ(test::GetLE16(original, 20), 1);
+            Scratch s(original);
+            ASSERT_TRUE(TCoreForm().ConvertFile(s.name, 30));
+            EXPECT_EQ(s.Now(), ExpectedFile(original, Describe(original), 30));
+            EXPECT_EQ(s.Org(), original);
+        }
+}
+
+Bytes HandMade(uint16_t channels, uint16_t bits, const Bytes& data)
+{
+    Bytes fmt = test::PcmFmtBody(channels, 8000, bits);
+    Bytes chunks;
+    test::PutChunk(chunks, "fmt ", fmt);
+    test::PutChunk(chunks, "data", data);
+    return test::RiffWave(chunks);
+}
+
+TEST(ConvertFile, OddWidthIsRefusedBeforeAnythingIsWritten)
+{
+    for (uint16_t bits : {12, 20}) {
+        Scratch s(HandMade(2, bits, Bytes(60, 0x11)));
+        EXPECT_THROW(TCoreForm().ConvertFile(s.name, 30), EMMWaveError) << bits;
+        EXPECT_EQ(s.Now(), s.original);
+        EXPECT_EQ(Listing(s.dir.path()), std::set<std::string>{"in.wav"});
+    }
+}
+
+TEST(ConvertFile, RepeatedConversionKeepsTheFirstBackup)
+{
+    const Bytes original = HandMade(2, 16, {0, 0, 5, 0, 0x10, 0x27, 0xF0, 0xD8});
+    Scratch s(original);
+    TCoreForm form;
+    ASSERT_TRUE(form.ConvertFile(s.name, 30));
+    const Bytes first = s.Now();
+    ASSERT_TRUE(form.ConvertFile(s.name, 30));
+    EXPECT_EQ(s.Org(), original);
+    EXPECT_EQ(s.Now(), ExpectedFile(first, Describe(first), 30));
+    EXPECT_EQ(Listing(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
+}
+
+TEST(ConvertFile, ExistingTemporaryFileIsReplaced)
+{
+    const Bytes original = HandMade(2, 8, {128, 133, 255, 0});
+    Scratch s(original);
+    test::WriteFileBytes(s.Tmp(), Bytes(100000, 0xEE));
+    ASSERT_TRUE(TCoreForm().ConvertFile(s.name, 30));
+    EXPECT_EQ(s.Now(), ExpectedFile(original, Describe(original), 30));
+    EXPECT_EQ(Listing(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
+}
+
+TEST(ConvertFile, NonPcmReturnsFalseAndChangesNothing)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    for (const char* file : {"sox-alaw-s.wav", "sox-float-s.wav", "ffmpeg-24-extensible-s.wav", "sox-imaadpcm-s.wav"}) {
+        Scratch s(test::ReadFileBytes(test::SamplesDir() / file));
+        EXPECT_FALSE(TCoreForm().ConvertFile(s.name, 30)) << file;
+        EXPECT_EQ(s.Now(), s.original) << file;
+        EXPECT_EQ(Listing(s.dir.path()), std::set<std::string>{"in.wav"}) << file;
+    }
+}
+
+TEST(ConvertFile, EmptyDataGivesAnEmptyConvertedFile)
+{
+    const Bytes original = HandMade(2, 16, {});
+    Scratch s(original);
+    ASSERT_TRUE(TCoreForm().ConvertFile(s.name, 100));
+    EXPECT_EQ(s.Now().size(), 58u);
+    EXPECT_EQ(s.Now(), ExpectedFile(original, Describe(original), 100));
+    EXPECT_EQ(s.Org(), original);
+}
+
+TEST(ConvertFile, NamesWithoutExtensionAndDottedFolders)
+{
+    test::TempDir dir;
+    fs::create_directory(dir.path() / "a.b");
+    const std::string name = (dir.path() / "a.b" / "song").string();
+    const Bytes original = HandMade(1, 16, {1, 0, 2, 0});
+    test::WriteFileBytes(name, original);
+    ASSERT_TRUE(TCoreForm().ConvertFile(name, 30));
+    EXPECT_EQ(Listing(dir.path() / "a.b"), (std::set<std::string>{"song", "song.org"}));
+    EXPECT_EQ(test::ReadFileBytes(name + ".org"), original);
+}
+
+TEST(ConvertFile, SourcesNamedLikeTheirCompanionsAreRefused)
+{
+    for (const char* as : {"in.tmp", "in.org"}) {
+        Scratch s(HandMade(2, 16, Bytes(8, 1)), as);
+        EXPECT_THROW(TCoreForm().ConvertFile(s.name, 30), EMMWaveError) << as;
+        EXPECT_EQ(s.Now(), s.original) << as;
+        EXPECT_EQ(Listing(s.dir.path()), std::set<std::string>{as});
+    }
+}
+
+TEST(ConvertFile, PermissionBitsAreKept)
+{
+    Scratch s(HandMade(2, 16, Bytes(8, 1)));
+    ASSERT_EQ(::chmod(s.name.c_str(), 0640), 0);
+    ASSERT_TRUE(TCoreForm().ConvertFile(s.name, 30));
+    struct stat st {};
+    ASSERT_EQ(::stat(s.name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(ConvertFile, MissingOrBrokenFilesRaise)
+{
+    test::TempDir dir;
+    EXPECT_THROW(TCoreForm().ConvertFile(dir.file("none.wav"), 30), EMMWaveError);
+    test::WriteFileBytes(dir.file("text.wav"), Bytes{'h', 'e', 'l', 'l', 'o'});
+    EXPECT_THROW(TCoreForm().ConvertFile(dir.file("text.wav"), 30), EMMWaveError);
+    EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"text.wav"});
+}
+
+// ---- failure injection ---------------------------------------------------------------------
+
+enum class Fault { None, CreateOpen, Write, FsyncFile, FsyncFolder, RenameBackup, RenameTmp, Unlink, Read, Truncate };
+
+struct Injection {
+    Fault fault = Fault::None;
+    std::string source;     // full name of the source
+    size_t truncateTo = 0;  // Fault::Truncate: length the source is cut to when it is opened for reading
+    int sourceOpens = 0;
+    int readFd = -1;        // the source opened for reading its data
+    std::set<int> tmpFds, dirFds;
+};
+Injection gInj;
+FileOps gReal;
+
+bool EndsWith(const char* s, const char* tail)
+{
+    const size_t n = std::strlen(s), m = std::strlen(tail);
+    return n >= m && std::strcmp(s + n - m, tail) == 0;
+}
+
+int FailWith(int e)
+{
+    errno = e;
+    return -1;
+}
+
+int OpenHook(const char* path, int flags, mode_t mode)
+{
+    const bool tmp = EndsWith(path, ".tmp");
+    if (gInj.fault == Fault::CreateOpen && tmp && (flags & O_CREAT))
+        return FailWith(EACCES);
+    const bool source = gInj.source == path;
+    if (source && ++gInj.sourceOpens == 2 && gInj.fault == Fault::Truncate)
+        (void)::truncate(path, static_cast<off_t>(gInj.truncateTo));
+    const int fd = gReal.open(path, flags, mode);
+    if (fd >= 0 && tmp)
+        gInj.tmpFds.insert(fd);
+    if (fd >= 0 && (flags & O_DIRECTORY))
+        gInj.dirFds.insert(fd);
+    if (fd >= 0 && source && gInj.sourceOpens == 2)
+        gInj.readFd = fd;
+    return fd;
+}
+
+ssize_t ReadHook(int fd, void* buf, size_t n)
+{
+    if (gInj.fault == Fault::Read && fd == gInj.readFd && gReal.lseek(fd, 0, SEEK_CUR) >= 16384)
+        return FailWith(EIO);
+    return gReal.read(fd, buf, n);
+}
+
+ssize_t WriteHook(int fd, const void* buf, size_t n)
+{
+    if (gInj.fault == Fault::Write && gInj.tmpFds.count(fd))
+        return FailWith(ENOSPC);
+    return gReal.write(fd, buf, n);
+}
+
+int CloseHook(int fd)
+{
+    gInj.tmpFds.erase(fd);
+    gInj.dirFds.erase(fd);
+    return gReal.close(fd);
+}
+
+int FsyncHook(int fd)
+{
+    if ((gInj.fault == Fault::FsyncFile && gInj.tmpFds.count(fd)) ||
+        (gInj.fault == Fault::FsyncFolder && gInj.dirFds.count(fd)))
+        return FailWith(EIO);
+    return gReal.fsync(fd);
+}
+
+int RenameHook(const char* from, const char* to)
+{
+    if ((gInj.fault == Fault::RenameBackup && EndsWith(to, ".org")) ||
+        (gInj.fault == Fault::RenameTmp && EndsWith(from, ".tmp")))
+        return FailWith(EACCES);
+    return gReal.rename_noreplace(from, to);
+}
+
+int UnlinkHook(const char* path)
+{
+    if (gInj.fault == Fault::Unlink && !EndsWith(path, ".tmp"))
+        return FailWith(EACCES);
+    return gReal.unlink(path);
+}
+
+class ConvertFailure : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetFileOps();
+        gReal = SysFileOps();
+        gInj = Injection{};
+        FileOps& ops = SysFileOps();
+        ops.open = OpenHook;
+        ops.read = ReadHook;
+        ops.write = WriteHook;
+        ops.close = CloseHook;
+        ops.fsync = FsyncHook;
+        ops.rename_noreplace = RenameHook;
+        ops.unlink = UnlinkHook;
+    }
+    void TearDown() override { ResetFileOps(); }
+};
+
+// A source bigger than the engine's 32 KiB buffer, so that writes and reads reach the file
+// during the loop, and a small one, whose data is written out only when it is closed.
+Bytes Noise(size_t bytes)
+{
+    Bytes d(bytes);
+    for (size_t i = 0; i < bytes; ++i)
+        d[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
+    return HandMade(2, 16, d);
+}
+
+struct FailureCase {
+    Fault fault;
+    bool backupBefore;   // an older ".org" is there before the call
+    const char* afterName; // what the source name holds afterwards: "original", "converted" or "none"
+    bool tmpKept;        // the converted data stays in ".tmp"
+};
+
+const FailureCase kFailures[] = {
+    {Fault::CreateOpen, false, "original", false},
+    {Fault::Write, false, "original", false},
+    {Fault::FsyncFile, false, "original", false},
+    {Fault::RenameBackup, false, "original", false},
+    {Fault::RenameTmp, false, "none", true},
+    {Fault::FsyncFolder, false, "converted", false},
+    {Fault::Unlink, true, "original", true},
+    {Fault::Read, false, "original", false},
+};
+
+TEST_F(ConvertFailure, EachFailingStepKeepsTheOriginalAndIsReported)
+{
+    const Bytes older = HandMade(1, 8, {1, 2, 3});
+    for (const FailureCase& c : kFailures)
+        for (size_t bytes : {size_t{4008}, size_t{100000}}) {
+            if (c.fault == Fault::Read && bytes < 32768)
+                continue; // the whole of a small file is read with its header
+            SCOPED_TRACE("fault " + std::to_string(static_cast<int>(c.fault)) + ", " + std::to_string(bytes) + " bytes");
+            Scratch s(Noise(bytes));
+            const std::string org = fs::path(s.name).replace_extension(".org").string();
+            if (c.backupBefore)
+                test::WriteFileBytes(org, older);
+            const Bytes converted = ExpectedFile(s.original, Describe(s.original), 30);
+            gInj = Injection{};
+            gInj.source = s.name;
+            gInj.fault = c.fault;
+            EXPECT_THROW(TCoreForm().ConvertFile(s.name, 30), EMMWaveError);
+            gInj.fault = Fault::None;
+
+            const std::string after = c.afterName;
+            if (after == "none") {
+                EXPECT_FALSE(fs::exists(s.name));
+            } else {
+                EXPECT_EQ(s.Now(), after == "original" ? s.original : converted);
+            }
+            // The original is under the source name or the backup, or the older backup stays.
+            if (c.backupBefore) {
+                EXPECT_EQ(s.Org(), older);
+            } else if (after != "original") {
+                EXPECT_EQ(s.Org(), s.original);
+            } else {
+                EXPECT_FALSE(fs::exists(org));
+            }
+            EXPECT_EQ(fs::exists(s.Tmp()), c.tmpKept);
+            if (c.tmpKept) {
+                EXPECT_EQ(test::ReadFileBytes(s.Tmp()), converted);
+            }
+        }
+}
+
+TEST_F(ConvertFailure, LastRenameFailingNamesTheTemporaryAndTheOriginal)
+{
+    Scratch s(Noise(4008));
+    gInj.source = s.name;
+    gInj.fault = Fault::RenameTmp;
+    try {
+        TCoreForm().ConvertFile(s.name, 30);
+        ADD_FAILURE() << "no exception";
+    } catch (const EMMWaveError& e) {
+        const std::string m = e.what();
+        EXPECT_NE(m.find(s.Tmp()), std::string::npos) << m;
+        EXPECT_NE(m.find(fs::path(s.name).replace_extension(".org").string()), std::string::npos) << m;
+    }
+}
+
+// The source shrinks between binding and reading: the data ends early.
+TEST_F(ConvertFailure, DataEndingEarlyDeletesTheTemporaryFile)
+{
+    struct Cut {
+        Bytes file;
+        size_t to;
+    };
+    const Cut cuts[] = {{Noise(100000), 44 + 10000}, {Noise(4008), 44 + 1000}, {HandMade(2, 16, {1, 0, 2, 0}), 44}};
+    for (const Cut& c : cuts) {
+        Scratch s(c.file);
+        gInj = Injection{};
+        gInj.source = s.name;
+        gInj.fault = Fault::Truncate;
+        gInj.truncateTo = c.to;
+        try {
+            TCoreForm().ConvertFile(s.name, 30);
+            ADD_FAILURE() << "no exception for a cut to " << c.to;
+        } catch (const EMMWaveError& e) {
+            EXPECT_STREQ(e.what(), "Error reading wave file");
+        }
+        EXPECT_EQ(s.Now(), Bytes(c.file.begin(), c.file.begin() + static_cast<std::ptrdiff_t>(c.to)));
+        EXPECT_EQ(Listing(s.dir.path()), std::set<std::string>{"in.wav"}) << c.to;
+    }
+}
+
+} // namespace
+} // namespace orvelle
