@@ -761,11 +761,14 @@ Bytes SampleImage()
     Bytes info;
     test::PutId(info, "INFO");
     test::PutChunk(info, "INAM", Bytes{'H', 'i', 0});
-    Bytes chunks;
-    test::PutChunk(chunks, "fmt ", Bytes{1, 2, 3});
-    test::PutChunk(chunks, "LIST", info);
-    test::PutChunk(chunks, "data", Bytes{9, 8, 7, 6});
-    return test::RiffWave(chunks);
+    Bytes body;
+    test::PutId(body, "WAVE");
+    test::PutChunk(body, "fmt ", Bytes{1, 2, 3});
+    test::PutChunk(body, "LIST", info);
+    test::PutChunk(body, "data", Bytes{9, 8, 7, 6});
+    Bytes image;
+    test::PutChunk(image, "RIFF", body);
+    return image;
 }
 
 void WriteSample(HMMIO h)
