@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -77,7 +78,11 @@ inline void PutLE32(Bytes& b, uint32_t v)
     PutLE16(b, v & 0xFFFF);
     PutLE16(b, v >> 16);
 }
-inline void PutId(Bytes& b, const char* id) { b.insert(b.end(), id, id + 4); }
+inline void PutId(Bytes& b, const char* id)
+{
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<uint8_t>(id[i]));
+}
 inline uint32_t GetLE32(const Bytes& b, size_t at)
 {
     return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 | static_cast<uint32_t>(b.at(at + 3)) << 24;
@@ -85,11 +90,22 @@ inline uint32_t GetLE32(const Bytes& b, size_t at)
 inline uint16_t GetLE16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b.at(at) | b.at(at + 1) << 8); }
 
 // A chunk: id, size, body, pad byte for an odd body.
+// Appends `more` to `b`. Written with resize and memcpy: g++ 12 at -O2 gives a false
+// -Wstringop-overflow for vector::insert after small push_backs.
+inline void Append(Bytes& b, const Bytes& more)
+{
+    if (more.empty())
+        return;
+    size_t at = b.size();
+    b.resize(at + more.size());
+    std::memcpy(b.data() + at, more.data(), more.size());
+}
+
 inline void PutChunk(Bytes& b, const char* id, const Bytes& body)
 {
     PutId(b, id);
     PutLE32(b, static_cast<uint32_t>(body.size()));
-    b.insert(b.end(), body.begin(), body.end());
+    Append(b, body);
     if (body.size() % 2)
         b.push_back(0);
 }
@@ -115,7 +131,7 @@ inline Bytes RiffWave(const Bytes& chunks)
     PutId(b, "RIFF");
     PutLE32(b, static_cast<uint32_t>(chunks.size() + 4));
     PutId(b, "WAVE");
-    b.insert(b.end(), chunks.begin(), chunks.end());
+    Append(b, chunks);
     return b;
 }
 
