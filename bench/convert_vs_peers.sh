@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Whole-process comparison on a one-hour 16-bit stereo 44.1 kHz file (635 MB), made in a
+# scratch folder and removed afterwards: `orvelle-cli convert -s 30` against `cp` + `sync`
+# of a copy and against sox doing the same arithmetic. Runs alternate; medians are shown.
+# Environment: ORVELLE_CLI (default build/bin/orvelle-cli), RUNS (5), SECONDS_OF_AUDIO (3600),
+# SCRATCH (a folder on the disk to measure; default $TMPDIR or /tmp).
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cli="${ORVELLE_CLI:-$root/build/bin/orvelle-cli}"
+runs="${RUNS:-5}"
+secs="${SECONDS_OF_AUDIO:-3600}"
+if [ ! -x "$cli" ]; then
+  echo "convert_vs_peers: $cli is not built yet (run scripts/setup)" >&2
+  exit 1
+fi
+command -v sox >/dev/null || { echo "convert_vs_peers: sox is not installed" >&2; exit 1; }
+
+work="$(mktemp -d "${SCRATCH:-${TMPDIR:-/tmp}}/orvelle-bench-XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+sox -n -r 44100 -c 2 -b 16 "$work/src.wav" synth "$secs" sine 440 sine 554 gain -6
+echo "source: $(stat -c %s "$work/src.wav") bytes"
+cat "$work/src.wav" >/dev/null # in the page cache, as the issue's figures assume
+
+seconds() { # runs "$@", prints its wall time in seconds
+  local t0 t1
+  t0=$(date +%s.%N)
+  "$@" >/dev/null
+  t1=$(date +%s.%N)
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }'
+}
+copy_and_sync() { cp "$work/src.wav" "$work/copy.wav" && sync "$work/copy.wav"; }
+run_orvelle() { "$cli" convert -s 30 "$work/in.wav"; }
+run_sox() { sox -D "$work/src.wav" "$work/sox.wav" remix -m 1v1,2v-0.3 2v1,1v-0.3; }
+
+: >"$work/cp.t"; : >"$work/orvelle.t"; : >"$work/sox.t"
+for ((i = 1; i <= runs; i++)); do
+  rm -f "$work/copy.wav"; sync
+  seconds copy_and_sync >>"$work/cp.t"
+  rm -f "$work/in.wav" "$work/in.org" "$work/copy.wav"
+  cp "$work/src.wav" "$work/in.wav"; sync; cat "$work/in.wav" >/dev/null
+  seconds run_orvelle >>"$work/orvelle.t"
+  rm -f "$work/sox.wav" "$work/in.org"; sync
+  seconds run_sox >>"$work/sox.t"
+  rm -f "$work/sox.wav"
+  echo "run $i: cp+sync $(tail -1 "$work/cp.t") s, orvelle $(tail -1 "$work/orvelle.t") s, sox $(tail -1 "$work/sox.t") s"
+done
+
+median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+cp_m=$(median "$work/cp.t"); or_m=$(median "$work/orvelle.t"); sox_m=$(median "$work/sox.t")
+
+rm -f "$work/in.wav" "$work/in.org"
+cp "$work/src.wav" "$work/in.wav"; sync
+peak_kb=$(/usr/bin/time -v "$cli" convert -s 30 "$work/in.wav" 2>&1 >/dev/null | awk -F: '/Maximum resident/ { gsub(/ /, "", $2); print $2 }')
+
+printf 'medians of %d runs: cp+sync %.2f s, orvelle-cli %.2f s, sox %.2f s\n' "$runs" "$cp_m" "$or_m" "$sox_m"
+printf 'orvelle / (cp+sync) = %.2f (target <= 2.5)\n' "$(awk -v a="$or_m" -v b="$cp_m" 'BEGIN { print a / b }')"
+printf 'sox / orvelle = %.2f (target >= 4)\n' "$(awk -v a="$sox_m" -v b="$or_m" 'BEGIN { print a / b }')"
+printf 'orvelle-cli peak memory: %d KiB (target < 16384)\n' "$peak_kb"
