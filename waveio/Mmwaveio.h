@@ -8,6 +8,7 @@
 
 #include "riff/Mmriff.h"
 #include "util/Mmtypes.h"
+#include "util/Mmutils.h" // the blocks handed out are released with GlobalFreeMem
 #include "waveio/Mmio.h"
 
 namespace orvelle {

@@ -277,6 +277,20 @@ TEST(EngineScan, ResourceKind)
     EXPECT_EQ(FindResource("EngineTestWave").data, nullptr);
 }
 
+// Sizes beyond the engine's signed 32-bit counts are refused, never wrapped. The file is
+// sparse: it takes no room on the disk.
+TEST(EngineScan, FileBeyond2GiBIsRefused)
+{
+    test::TempDir dir;
+    const std::string path = dir.file("big.wav");
+    test::WriteFileBytes(path, WithRiffSize(Canonical(), 0xFFFFFFFF));
+    if (::truncate(path.c_str(), int64_t{3} << 30) != 0)
+        GTEST_SKIP() << "cannot make a sparse file here";
+    CbHolder h;
+    EXPECT_EQ(test::ScanFile(h, path), wioErrFile);
+    EXPECT_EQ(h.cb, nullptr);
+}
+
 // Running as root, permissions do not stop an open; the failure an ordinary user meets is
 // then injected for opens that ask for writing.
 TEST(EngineScan, ReadOnlyDiskFileIsRefused)
