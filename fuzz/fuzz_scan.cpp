@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     walkMetadata(cb);
     std::string name;
     wioGetFormatName(&cb->Format, name);
-    TWaveFormatEx* copy = wioCopyWaveFormatN(&cb->Format, wioFormatRoom(cb));
+    TWaveFormatEx* copy = wioCopyWaveFormat(&cb->Format);
     GlobalFreeMem(copy);
     if (wioWaveOpen(cb) == 0) {
         readAll(cb);

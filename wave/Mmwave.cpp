@@ -4,8 +4,6 @@
 
 #include <cstring>
 #include <limits>
-#include <mutex>
-#include <unordered_map>
 
 #include "platform/Sysfile.h"
 #include "util/Mmutils.h"
@@ -32,36 +30,7 @@ int32_t MulDivRoundSat(int64_t a, int64_t b, int64_t c)
     return static_cast<int32_t>(q);
 }
 
-// Control blocks held by waves, by the address of their format record. A format handed
-// out by GetPWaveFormat may claim more extra bytes (cbSize) than its block holds; copies
-// of such a format are bounded by the block's room.
-std::mutex gHeldMutex;
-std::unordered_map<const TWaveFormatEx*, const TWAVEIOCB*> gHeldBlocks;
-
-void RegisterBlock(const TWAVEIOCB* cb)
-{
-    std::lock_guard lock(gHeldMutex);
-    gHeldBlocks[&cb->Format] = cb;
-}
-
-void UnregisterBlock(const TWAVEIOCB* cb)
-{
-    std::lock_guard lock(gHeldMutex);
-    gHeldBlocks.erase(&cb->Format);
-}
-
 } // namespace
-
-int32_t FormatBytesReadable(const TWaveFormatEx* format)
-{
-    {
-        std::lock_guard lock(gHeldMutex);
-        auto it = gHeldBlocks.find(format);
-        if (it != gHeldBlocks.end())
-            return wioFormatRoom(it->second);
-    }
-    return wioSizeOfWaveFormat(format); // the caller's own record vouches for its size
-}
 
 TMMWave::TMMWave() = default;
 
@@ -111,7 +80,6 @@ void TMMWave::TakeControlBlock(TWAVEIOCB* block)
     cb_ = block;
     if (!block)
         return;
-    RegisterBlock(block); // should this fail, the block is still the wave's to release
     startPos_ = block->FirstSample;
     endPos_ = block->LastSample;
     bytesLeft_ = block->BytesLeft;
@@ -132,7 +100,6 @@ void TMMWave::ReleaseControlBlock()
 {
     if (!cb_)
         return;
-    UnregisterBlock(cb_);
     wioFreeFileInfo(cb_);
     cb_ = nullptr;
 }
@@ -168,7 +135,7 @@ void TMMWave::SetPWaveFormat(const TWaveFormatEx* format)
     if (!format)
         return;
     TWAVEIOCB* block = nullptr;
-    if (wioCreateFileInfoN(block, format, FormatBytesReadable(format)) != 0 || !block) {
+    if (wioCreateFileInfo(block, format) != 0 || !block) {
         if (block)
             wioFreeFileInfo(block);
         return;

@@ -45,11 +45,6 @@ inline constexpr uint16_t SConversionAborted = 143;
 inline constexpr uint16_t SNotValidForConversion = 144;
 inline constexpr uint16_t SErrorSeeking = 147;
 
-// Bytes of `format` that a copy may read: for the format of a control block held by a
-// wave, as many as that block holds; otherwise the record's own size (18, or 18 + cbSize
-// for a format other than PCM).
-int32_t FormatBytesReadable(const TWaveFormatEx* format);
-
 class TMMWave;
 using TMMWaveProgress =
     std::function<void(TMMWave* sender, int32_t curByte, int32_t numBytes, bool& cancel)>;

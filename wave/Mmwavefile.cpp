@@ -211,7 +211,7 @@ void TMMWave::CreateFile(const std::string& name, const TWaveFormatEx* format)
         Error(SUnableToCreateWave);
 
     BlockGuard made(cb_);
-    if (wioCreateFileInfoN(made.block, format, FormatBytesReadable(format)) != 0 || !made.block)
+    if (wioCreateFileInfo(made.block, format) != 0 || !made.block)
         Error(SUnableToCreateWave);
     // The file of that name is replaced without asking; it is removed only once the
     // format has been accepted, so a refused format leaves it in place.

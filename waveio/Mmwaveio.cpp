@@ -121,11 +121,20 @@ int32_t readFormat(ScanParts& s, int64_t present)
     // Shorter than the 16-byte PCM record: not a usable wave file.
     if (present < static_cast<int64_t>(sizeof(TPCMWaveFormat)))
         return wioErrFile;
-    int64_t room = std::max<int64_t>(sizeof(TWaveFormatEx), present);
-    int64_t blockSize = std::max<int64_t>(sizeof(TWAVEIOCB), kFormatOffset + room);
+    TWaveFormatEx head{};
+    const int32_t headBytes = static_cast<int32_t>(std::min<int64_t>(present, sizeof head));
+    if (mmioRead(s.h, reinterpret_cast<char*>(&head), headBytes) != headBytes)
+        return wioErrFile;
+    // Room for every extra byte the record claims (cbSize is 16-bit, so this is bounded):
+    // bytes the chunk lacks stay zero, and any copy of 18 + cbSize bytes stays inside.
+    const int64_t claimed = head.wFormatTag == WAVE_FORMAT_PCM ? sizeof head : sizeof head + head.cbSize;
+    const int64_t room = std::max({static_cast<int64_t>(sizeof head), present, claimed});
+    const int64_t blockSize = std::max<int64_t>(sizeof(TWAVEIOCB), kFormatOffset + room);
     s.cb = static_cast<TWAVEIOCB*>(GlobalAllocMem(blockSize));
-    int32_t want = static_cast<int32_t>(present);
-    if (mmioRead(s.h, reinterpret_cast<char*>(&s.cb->Format), want) != want)
+    char* format = reinterpret_cast<char*>(&s.cb->Format);
+    std::memcpy(format, &head, static_cast<size_t>(headBytes));
+    const int32_t rest = static_cast<int32_t>(present) - headBytes;
+    if (rest > 0 && mmioRead(s.h, format + headBytes, rest) != rest)
         return wioErrFile;
     return 0;
 }

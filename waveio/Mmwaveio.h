@@ -49,7 +49,8 @@ struct TWAVEIOCB {
     TDispList* DispList;
     TInfoChunk* InfoList;
     // Last: the format record, followed by its extra bytes. The block holds
-    // wioFormatRoom(cb) bytes from here on; bytes past what the file gave are zero.
+    // wioFormatRoom(cb) bytes from here on, at least 18 + cbSize; bytes past what the file
+    // gave are zero.
     TWaveFormatEx Format;
 };
 
@@ -93,8 +94,8 @@ int32_t wioSizeOfWaveFormat(const TWaveFormatEx* format);
 // A GlobalAllocMem copy of wioSizeOfWaveFormat bytes (cbSize 0 for PCM); null for null.
 TWaveFormatEx* wioCopyWaveFormat(const TWaveFormatEx* format);
 // The same copy, reading no more than `available` bytes of `format`; bytes the record
-// lacks count as zero (also in the 18-byte head). Use it for a control block's format:
-// wioCopyWaveFormatN(&cb->Format, wioFormatRoom(cb)).
+// lacks count as zero (also in the 18-byte head). For records of a known, possibly short
+// length; a control block made by a scan always holds 18 + cbSize bytes.
 TWaveFormatEx* wioCopyWaveFormatN(const TWaveFormatEx* format, int32_t available);
 void wioGetFormatName(const TWaveFormatEx* format, std::string& text);
 
@@ -107,7 +108,7 @@ bool wioFileDelete(const char* name);
 // Writing.
 int32_t wioCreateFileInfo(TWAVEIOCB*& cb, const TWaveFormatEx* format);
 // wioCreateFileInfo reading no more than `available` bytes of `format` (missing bytes
-// count as zero); use it with a control block's format and wioFormatRoom.
+// count as zero).
 int32_t wioCreateFileInfoN(TWAVEIOCB*& cb, const TWaveFormatEx* format, int32_t available);
 int32_t wioCopyFileInfo(TWAVEIOCB* dst, TWAVEIOCB* src);
 int32_t wioWriteFileInfo(TWAVEIOCB*& cb, const char* name);

@@ -98,12 +98,12 @@ TEST(InfoJson, NamesTheFormat)
         const char* name;
     } cases[] = {{"sox-16-stereo-s.wav", "PCM"},       {"sox-imaadpcm-s.wav", "IMA ADPCM"},
                  {"sox-msadpcm-mono-s.wav", "Microsoft ADPCM"}, {"sox-alaw-s.wav", "CCITT A-Law"},
-                 {"sox-ulaw-s.wav", "CCITT mu-Law"},   {"sox-float-s.wav", "Unknown"},
+                 {"sox-ulaw-s.wav", "CCITT mu-Law"},   {"sox-float-s.wav", "Mediavision's ADPCM"},
                  {"sox-24-extensible-s.wav", "Unknown"}};
     for (const auto& c : cases) {
         RunResult r = run({"info", "--json", (test::SamplesDir() / c.file).string()});
         ASSERT_EQ(r.status, 0) << c.file << r.err;
-        EXPECT_EQ(json::parse(r.out).at("formatName"), c.name) << c.file;
+        EXPECT_EQ(json::parse(r.out).at("formatName").get<std::string>(), c.name) << c.file;
     }
 }
 
