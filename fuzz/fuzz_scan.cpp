@@ -38,7 +38,13 @@ void readAll(TWAVEIOCB* cb)
     for (int i = 0; i < (1 << 20) && wioWaveReadDataDirect(cb, buffer, 1000) > 0; ++i) {
     }
     wioWaveSetPosition(cb, cb->SampleCount / 2);
-    wioWaveReadSamples(cb, buffer, 7);
+    // As many whole frames as the buffer holds (a frame may be larger than the buffer).
+    int32_t frames = 64;
+    while (frames > 0 && (wioSamplesToBytesEx(cb, frames) > static_cast<int32_t>(sizeof buffer) ||
+                          wioSamplesToBytesEx(cb, frames) < 0))
+        frames /= 2;
+    if (frames > 0)
+        wioWaveReadSamples(cb, buffer, frames);
     wioWaveSetPosition(cb, INT32_MAX);
     wioWaveReadData(cb, buffer, sizeof buffer);
 }

@@ -12,4 +12,4 @@ work="$root/fuzz/corpus-work"
 mkdir -p "$work" "$root/fuzz/crashes"
 cp -n "$root"/fuzz/corpus/* "$work"/ 2>/dev/null || true
 "$root/build-fuzz/bin/fuzz_scan" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
-  -artifact_prefix="$root/fuzz/crashes/" "$work" 2>&1 | tail -20
+  -artifact_prefix="$root/fuzz/crashes/" "$work" 2>&1 | grep -v '^INFO\|^#[0-9]*\s*\(NEW\|REDUCE\|pulse\)' | tail -60
