@@ -168,10 +168,11 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
             DeleteFileName(tmpName);
         throw;
     }
-    ReplaceOriginal(name, tmpName, orgName);
-    // The source is read afresh by the next call: a binding kept by name and size alone
-    // could describe an older layout of a file of the same size.
+    // From here on the source name may come to hold the converted file, whatever fails
+    // later; the next call reads it afresh, since a binding kept by name and size alone
+    // could describe the older layout of a file of the same size.
     src.SetFileName("");
+    ReplaceOriginal(name, tmpName, orgName);
     return true;
 }
 

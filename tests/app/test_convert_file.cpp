@@ -567,6 +567,39 @@ TEST_F(ConvertFailure, LastRenameFailingNamesTheTemporaryAndTheOriginal)
     }
 }
 
+// After the renames (a success, or a failure that follows them) the source name holds the
+// converted file; a later call of the same form must read it afresh, even when its size
+// is the original's.
+TEST_F(ConvertFailure, LaterCallReadsTheConvertedFileAfresh)
+{
+    Bytes data(400), chunks;
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 37);
+    test::PutChunk(chunks, "fmt ", test::PcmFmtBody(2, 8000, 16));
+    test::PutChunk(chunks, "data", data);
+    test::PutChunk(chunks, "abcd", Bytes(6, 0));
+    for (Fault fault : {Fault::None, Fault::FsyncFolder}) {
+        SCOPED_TRACE("fault " + std::to_string(static_cast<int>(fault)));
+        Scratch s(test::RiffWave(chunks));
+        gInj = Injection{};
+        gInj.source = s.name;
+        gInj.fault = fault;
+        TCoreForm form;
+        if (fault == Fault::None) {
+            ASSERT_TRUE(form.ConvertFile(s.name, 30));
+        } else {
+            EXPECT_THROW(form.ConvertFile(s.name, 30), EMMWaveError);
+        }
+        gInj.fault = Fault::None;
+        const Bytes first = s.Now();
+        ASSERT_EQ(first.size(), s.original.size()); // the engine's layout, same size
+        ASSERT_NE(Describe(first).dataOffset, Describe(s.original).dataOffset);
+        ASSERT_TRUE(form.ConvertFile(s.name, 30));
+        EXPECT_EQ(s.Now(), ExpectedFile(first, Describe(first), 30));
+        EXPECT_EQ(s.Org(), s.original);
+    }
+}
+
 // The source shrinks between binding and reading: the data ends early.
 TEST_F(ConvertFailure, DataEndingEarlyDeletesTheTemporaryFile)
 {
