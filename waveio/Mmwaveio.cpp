@@ -538,7 +538,10 @@ int32_t wioWaveSetPosition(TWAVEIOCB* cb, int32_t n)
         b -= b % cb->Format.nBlockAlign;
     if (!seekData(cb, b))
         return wioErrFile;
-    cb->BytesLeft = saturate32(static_cast<int64_t>(wioSamplesToBytesEx(cb, cb->LastSample)) - b);
+    // The window's end in bytes, never past the data: for a format whose byte rate does not
+    // match its frames, the frames converted back may claim bytes of the chunk after it.
+    const int32_t end = Min(wioSamplesToBytesEx(cb, cb->LastSample), cb->DataSize);
+    cb->BytesLeft = Max(end - b, 0);
     cb->SamplePos = wioBytesToSamplesEx(cb, b) - cb->FirstSample;
     return 0;
 }

@@ -437,6 +437,37 @@ TEST(EngineRead, ReadingEndsWithMinusOne)
     EXPECT_EQ(wioWaveReadSamples(h.cb, buf.data(), 0), -1);
 }
 
+// A non-PCM format whose byte rate does not match its frames: the frame count rounds up,
+// and converted back it claims more bytes than the data holds. Reading still ends at the
+// data; the list after it is never handed out as samples.
+TEST(EngineRead, WindowNeverPassesTheData)
+{
+    // A-law, 8000 frames per second but 22000 bytes per second, one byte per block:
+    // 10 bytes are 4 frames, and 4 frames are 11 bytes.
+    const Bytes data = Pattern(10);
+    const Bytes image = test::RiffWave(
+        Cat({Chunk("fmt ", FmtBody(6, 1, 8000, 22000, 1, 8)), Chunk("data", data), test::InfoList("INAM", "Hi")}));
+    test::TempDir dir;
+    const std::string path = dir.file("a.wav");
+    test::WriteFileBytes(path, image);
+    for (bool memory : {true, false}) {
+        for (bool direct : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (memory ? "memory" : "disk") << (direct ? " direct" : " plain"));
+            CbHolder h;
+            ASSERT_EQ(memory ? test::ScanImage(h, image) : test::ScanFile(h, path), 0);
+            ASSERT_EQ(h->DataSize, 10);
+            ASSERT_EQ(h->SampleCount, 4);
+            ASSERT_EQ(wioWaveOpen(h.cb), 0);
+            EXPECT_EQ(h->BytesLeft, 10);
+            std::vector<char> buf(64);
+            const int32_t r = direct ? wioWaveReadDataDirect(h.cb, buf.data(), 64) : wioWaveReadData(h.cb, buf.data(), 64);
+            ASSERT_EQ(r, 10);
+            EXPECT_EQ(std::memcmp(buf.data(), data.data(), 10), 0);
+            EXPECT_EQ(h->BytesLeft, 0);
+        }
+    }
+}
+
 TEST_F(EngineOpen, CloseKeepsTheDescription)
 {
     ASSERT_EQ(wioWaveSetPosition(h_.cb, 4), 0);
