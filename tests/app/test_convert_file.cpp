@@ -378,7 +378,7 @@ TEST(ConvertFile, MissingOrBrokenFilesRaise)
 
 // ---- failure injection ---------------------------------------------------------------------
 
-enum class Fault { None, CreateOpen, Write, FsyncFile, FsyncFolder, RenameBackup, RenameTmp, Unlink, Read, Truncate };
+enum class Fault { None, CreateOpen, Write, Finish, FsyncFile, FsyncFolder, RenameBackup, RenameTmp, Unlink, Read, Truncate };
 
 struct Injection {
     Fault fault = Fault::None;
@@ -431,6 +431,10 @@ ssize_t ReadHook(int fd, void* buf, size_t n)
 ssize_t WriteHook(int fd, const void* buf, size_t n)
 {
     if (gInj.fault == Fault::Write && gInj.tmpFds.count(fd))
+        return FailWith(ENOSPC);
+    // Finishing the file: the write that carries the "fact" chunk.
+    const auto* bytes = static_cast<const char*>(buf);
+    if (gInj.fault == Fault::Finish && gInj.tmpFds.count(fd) && std::search(bytes, bytes + n, "fact", "fact" + 4) != bytes + n)
         return FailWith(ENOSPC);
     return gReal.write(fd, buf, n);
 }
@@ -504,6 +508,7 @@ struct FailureCase {
 const FailureCase kFailures[] = {
     {Fault::CreateOpen, false, "original", false},
     {Fault::Write, false, "original", false},
+    {Fault::Finish, false, "original", false},
     {Fault::FsyncFile, false, "original", false},
     {Fault::RenameBackup, false, "original", false},
     {Fault::RenameTmp, false, "none", true},
