@@ -81,13 +81,6 @@ void CopyConverted(TMMWave& src, TMMWave& dst, const std::string& tmpName, int32
         Fail(LoadResStr(SErrorReadingWave));
 }
 
-// The engine records the finished file's size only when finishing succeeded.
-bool Finished(const TMMWave& dst, const std::string& tmpName)
-{
-    const TWAVEIOCB* cb = dst.GetPWaveIOCB();
-    return cb != nullptr && cb->FileSize > 0 && cb->FileSize == FileSizeByName(tmpName);
-}
-
 // Steps 9 to 11: the source becomes the backup (or, when a backup exists already, is
 // deleted), then the converted file takes the source's name.
 void ReplaceOriginal(const std::string& name, const std::string& tmpName, const std::string& orgName)
@@ -154,8 +147,11 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
             Fail(LoadResStr(SUnableToCreateWave));
         CopyConverted(src, dst, tmpName, bits, percent);
         src.CloseFile();
+        // The wave's CloseFile does not report a failure to finish the file; the engine's
+        // close does, so the destination is finished through the engine first.
+        const int32_t finished = wioWaveClose(dst.GetPWaveIOCB());
         dst.CloseFile();
-        if (!Finished(dst, tmpName))
+        if (finished != 0)
             Fail("Unable to write wave file " + Quoted(tmpName));
         if (mode >= 0 && !SetFileModeByName(tmpName, mode))
             Fail("Unable to set the permissions of " + Quoted(tmpName));
