@@ -14,6 +14,8 @@ if [ ! -x "$cli" ]; then
   exit 1
 fi
 command -v sox >/dev/null || { echo "convert_vs_peers: sox is not installed" >&2; exit 1; }
+# Checked first, so that a long run does not end without its memory figure.
+[ -x /usr/bin/time ] || { echo "convert_vs_peers: /usr/bin/time is not installed (Debian package time)" >&2; exit 1; }
 
 work="$(mktemp -d "${SCRATCH:-${TMPDIR:-/tmp}}/orvelle-bench-XXXXXX")"
 trap 'rm -rf "$work"' EXIT
