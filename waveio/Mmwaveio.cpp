@@ -118,9 +118,8 @@ struct ScanParts {
 // chunk's body length as far as the file holds it.
 int32_t readFormat(ScanParts& s, int64_t present)
 {
-    // Shorter than the 16-byte PCM record: not a usable wave file.
-    if (present < static_cast<int64_t>(sizeof(TPCMWaveFormat)))
-        return wioErrFile;
+    // A short chunk (the 14-byte record of old files lacks the bits field) reads with the
+    // missing fields zero; a record that is then unusable is refused after the walk.
     TWaveFormatEx head{};
     const int32_t headBytes = static_cast<int32_t>(std::min<int64_t>(present, sizeof head));
     if (mmioRead(s.h, reinterpret_cast<char*>(&head), headBytes) != headBytes)

@@ -61,6 +61,8 @@ Bytes WithRiffSize(Bytes image, uint32_t size)
     return image;
 }
 
+Bytes Head(const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n)); }
+
 Bytes Canonical() { return test::RiffWave(Cat({Fmt(), Data(40)})); }
 
 struct ScanCase {
@@ -105,6 +107,8 @@ std::vector<ScanCase> ScanCases()
         {"fact lies", RiffWave(Cat({fmt, Chunk("fact", Le32(999)), Data(40)})), 0, 56, 40, 10, 4},
         {"junk before fmt stepped over", RiffWave(Cat({Chunk("junk", Pattern(10)), fmt, Data(40)})), 0, 62, 40, 10, 4},
         {"data before fmt", RiffWave(Cat({Data(40), fmt})), 0, 20, 40, 10, 4},
+        {"14-byte fmt of another tag", RiffWave(Cat({Chunk("fmt ", Head(FmtBody(6, 1, 8000, 8000, 1, 8), 14)), Data(40)})),
+         0, 42, 40, 40, 1},
         {"18-byte fmt", RiffWave(Cat({Chunk("fmt ", Cat({test::PcmFmtBody(2, 8000, 16), Bytes{0, 0}})), Data(40)})), 0,
          46, 40, 10, 4},
         // Refused.
@@ -118,7 +122,9 @@ std::vector<ScanCase> ScanCases()
          0, 0, 0, 0},
         {"non-pcm zero block align", RiffWave(Cat({Chunk("fmt ", FmtBody(2, 1, 8000, 4000, 0, 4)), Data(40)})),
          wioErrFile, 0, 0, 0, 0},
-        {"fmt shorter than 16", RiffWave(Cat({Chunk("fmt ", Pattern(14)), Data(40)})), wioErrFile, 0, 0, 0, 0},
+        {"pcm fmt of 14 bytes has no bits", RiffWave(Cat({Chunk("fmt ", Head(FmtBody(1, 2, 8000, 32000, 4, 16), 14)), Data(40)})),
+         wioErrFile, 0, 0, 0, 0},
+        {"empty fmt", RiffWave(Cat({Chunk("fmt ", {}), Data(40)})), wioErrFile, 0, 0, 0, 0},
         {"no fmt", RiffWave(Data(40)), wioErrGeneral, 0, 0, 0, 0},
         {"junk all ones before fmt", RiffWave(Cat({RawChunk("junk", 0xFFFFFFFF, Pattern(4)), fmt, Data(40)})),
          wioErrGeneral, 0, 0, 0, 0},
