@@ -11,22 +11,19 @@
 #include "platform/Resources.h"
 #include "platform/Sysfile.h"
 #include "util/Mmutils.h"
+#include "waveio/Mmwaveioimpl.h"
 
 namespace orvelle {
 
+using namespace wioimpl;
+
 namespace {
 
-constexpr FOURCC kFmt = FourCC('f', 'm', 't', ' ');
-constexpr FOURCC kData = FourCC('d', 'a', 't', 'a');
-constexpr FOURCC kFact = FourCC('f', 'a', 'c', 't');
 constexpr FOURCC kDisp = FourCC('D', 'I', 'S', 'P');
 constexpr FOURCC kInfo = FourCC('I', 'N', 'F', 'O');
 
-constexpr int64_t kFormatOffset = offsetof(TWAVEIOCB, Format);
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 
-HMMIO serviceHandle(const TWAVEIOCB* cb) { return static_cast<HMMIO>(cb->Handle); }
-bool isRaw(const TWAVEIOCB* cb) { return (cb->Flags & wioSrcRaw) != 0; }
 // The raw kind keeps its plain file descriptor + 1 in Handle, so that descriptor 0 is not null.
 int rawFd(const TWAVEIOCB* cb) { return static_cast<int>(reinterpret_cast<intptr_t>(cb->Handle) - 1); }
 void* rawHandle(int fd) { return reinterpret_cast<void*>(static_cast<intptr_t>(fd) + 1); }
@@ -58,14 +55,6 @@ int32_t raiseToAlign(int32_t v, uint32_t align)
         return 0;
     int64_t a = align;
     return saturate32((v + a - 1) / a * a);
-}
-
-char* copyText(const char* text)
-{
-    size_t n = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(GlobalAllocMem(static_cast<int64_t>(n)));
-    std::memcpy(copy, text, n);
-    return copy;
 }
 
 int32_t openMemoryFile(HMMIO& handle, const char* block, int64_t size)
@@ -236,7 +225,7 @@ void* copySource(const char* name, uint32_t flags)
         std::memcpy(copy, name, sizeof(MMIOINFO));
         return copy;
     }
-    return copyText(name);
+    return RiffNewText(name);
 }
 
 // Steps 3 to 12 of a scan, on an opened source.

@@ -7,19 +7,13 @@
 
 #include "util/Mmutils.h"
 #include "waveio/Mmwaveio.h"
+#include "waveio/Mmwaveioimpl.h"
 
 namespace orvelle {
 
+using namespace wioimpl;
+
 namespace {
-
-constexpr FOURCC kFmt = FourCC('f', 'm', 't', ' ');
-constexpr FOURCC kData = FourCC('d', 'a', 't', 'a');
-constexpr FOURCC kFact = FourCC('f', 'a', 'c', 't');
-
-constexpr int64_t kFormatOffset = offsetof(TWAVEIOCB, Format);
-
-HMMIO serviceHandle(const TWAVEIOCB* cb) { return static_cast<HMMIO>(cb->Handle); }
-bool isRaw(const TWAVEIOCB* cb) { return (cb->Flags & wioSrcRaw) != 0; }
 
 struct FreeBlock {
     void operator()(void* p) const { GlobalFreeMem(p); }
@@ -30,14 +24,6 @@ struct FreeControlBlock {
     void operator()(TWAVEIOCB* cb) const { wioFreeFileInfo(cb); }
 };
 using ControlBlockGuard = std::unique_ptr<TWAVEIOCB, FreeControlBlock>;
-
-char* copyText(const char* text)
-{
-    size_t n = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(GlobalAllocMem(static_cast<int64_t>(n)));
-    std::memcpy(copy, text, n);
-    return copy;
-}
 
 // Writes the format record as a "fmt " chunk of wioSizeOfWaveFormat bytes. Bytes the
 // control block does not hold (a cbSize claiming more than a scanned chunk gave) are
@@ -174,7 +160,7 @@ int32_t wioWriteFileInfo(TWAVEIOCB*& cb, const char* name)
 {
     if (cb == nullptr || name == nullptr || name[0] == 0)
         return wioErrBadParam;
-    BlockGuard source(copyText(name));
+    BlockGuard source(RiffNewText(name));
     // A control block still open on another file is closed first, so no handle is lost.
     wioCloseFile(cb);
     std::string path(name); // the service takes a writable name
