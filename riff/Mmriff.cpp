@@ -46,6 +46,25 @@ template <typename T> T* NewRecord()
     return new (GlobalAllocMem(sizeof(T))) T{};
 }
 
+// The same, null when there is no memory.
+template <typename T> T* TryNewRecord()
+{
+    try {
+        return NewRecord<T>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+// Appends `item` at the end of a chain linked through Next.
+template <typename T> void AppendToChain(T*& head, T* item)
+{
+    T** link = &head;
+    while (*link != nullptr)
+        link = &(*link)->Next;
+    *link = item;
+}
+
 uint32_t GetLE32(const uint8_t* p)
 {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
@@ -231,12 +250,9 @@ bool RiffCopyList(HMMIO hSrc, HMMIO hDst, const MMCKINFO& ck)
 
 int32_t RiffInitINFO(TInfoChunk*& list)
 {
-    try {
-        list = NewRecord<TInfoChunk>();
-    } catch (const std::bad_alloc&) {
-        list = nullptr;
+    list = TryNewRecord<TInfoChunk>();
+    if (list == nullptr)
         return riffErrNoMem;
-    }
     for (uint16_t i = 0; i < kInfoCount; ++i)
         RiffInsertINFO(list, RiffCreateINFO(0, i, 0, nullptr));
     return 0;
@@ -364,26 +380,16 @@ int32_t RiffCopyInfo(TInfoChunk*& dst, TInfoChunk* src)
 
 TInfoData* RiffCreateINFO(uint16_t state, uint16_t index, int32_t offset, char* text)
 {
-    try {
-        TInfoData* item = NewRecord<TInfoData>();
-        item->State = state;
-        item->Index = index;
-        item->TextOffset = offset;
-        item->Text = text;
-        return item;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    TInfoData* item = TryNewRecord<TInfoData>();
+    if (item != nullptr)
+        *item = TInfoData{index, state, offset, text, nullptr};
+    return item;
 }
 
 void RiffInsertINFO(TInfoChunk* list, TInfoData* item)
 {
-    if (list == nullptr || item == nullptr)
-        return;
-    TInfoData** link = &list->Items;
-    while (*link != nullptr)
-        link = &(*link)->Next;
-    *link = item;
+    if (list != nullptr && item != nullptr)
+        AppendToChain(list->Items, item);
 }
 
 TInfoData* RiffFindPIINFO(TInfoChunk* list, FOURCC fcc)
@@ -490,13 +496,8 @@ char* RiffNewText(const char* text)
 
 int32_t RiffInitDISP(TDispList*& list)
 {
-    try {
-        list = NewRecord<TDispList>();
-        return 0;
-    } catch (const std::bad_alloc&) {
-        list = nullptr;
-        return riffErrNoMem;
-    }
+    list = TryNewRecord<TDispList>();
+    return list != nullptr ? 0 : riffErrNoMem;
 }
 
 int32_t RiffReadDISP(HMMIO h, const MMCKINFO& ck, TDispList*& list)
@@ -572,26 +573,16 @@ int32_t RiffCopyDISP(TDispList* dst, TDispList* src)
 
 TDisp* RiffCreateDISP(uint16_t state, uint32_t clipFormat, uint8_t* data, uint8_t* newData)
 {
-    try {
-        TDisp* item = NewRecord<TDisp>();
-        item->State = state;
-        item->ClipFormat = clipFormat;
-        item->Data = data;
-        item->NewData = newData;
-        return item;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    TDisp* item = TryNewRecord<TDisp>();
+    if (item != nullptr)
+        *item = TDisp{clipFormat, state, data, newData, nullptr};
+    return item;
 }
 
 void RiffInsertDISP(TDispList* list, TDisp* item)
 {
-    if (list == nullptr || item == nullptr)
-        return;
-    TDisp** link = &list->Items;
-    while (*link != nullptr)
-        link = &(*link)->Next;
-    *link = item;
+    if (list != nullptr && item != nullptr)
+        AppendToChain(list->Items, item);
 }
 
 void RiffModifyDISP(TDispList* /*list*/, TDisp* item, uint16_t state, uint8_t* data)
