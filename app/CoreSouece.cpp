@@ -119,6 +119,9 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
 {
     TMMWave& src = waves_->SrcWave;
     TMMWave& dst = waves_->DstWave;
+    // The file is read as it is now: a binding kept from an earlier call by name and size
+    // alone could describe a replaced file (or this call's own result) of the same size.
+    src.ClearWave();
     src.SetFileName(fileName);
     if (src.FormatTag() != WAVE_FORMAT_PCM)
         return false;
@@ -164,10 +167,6 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
             DeleteFileName(tmpName);
         throw;
     }
-    // From here on the source name may come to hold the converted file, whatever fails
-    // later; the next call reads it afresh, since a binding kept by name and size alone
-    // could describe the older layout of a file of the same size.
-    src.SetFileName("");
     ReplaceOriginal(name, tmpName, orgName);
     return true;
 }

@@ -610,6 +610,50 @@ TEST_F(ConvertFailure, LaterCallReadsTheConvertedFileAfresh)
     }
 }
 
+// Between two calls the file is replaced by another of the same size with another layout
+// or format tag: the second call converts what is there now.
+TEST_F(ConvertFailure, ReplacedFileOfTheSameSizeIsReadAfresh)
+{
+    Bytes data(400), wide, narrow;
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 37);
+    test::PutChunk(wide, "fmt ", test::PcmFmtBody(2, 8000, 8));
+    test::PutChunk(wide, "data", data);
+    test::PutChunk(narrow, "fmt ", test::PcmFmtBody(2, 8000, 8));
+    test::PutChunk(narrow, "abcd", Bytes(2, 0));
+    test::PutChunk(narrow, "data", Bytes(data.begin(), data.end() - 10));
+    Bytes alaw = test::RiffWave(wide);
+    alaw[20] = 6; // the same file with the A-law tag
+    struct Case {
+        const char* what;
+        Bytes first;
+        Fault fault;
+    } cases[] = {
+        {"after not PCM", alaw, Fault::None},
+        {"after a failure before the renames", test::RiffWave(narrow), Fault::FsyncFile},
+    };
+    const Bytes now = test::RiffWave(wide);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(c.first.size(), now.size());
+        Scratch s(c.first);
+        gInj = Injection{};
+        gInj.source = s.name;
+        gInj.fault = c.fault;
+        TCoreForm form;
+        if (c.fault == Fault::None) {
+            EXPECT_FALSE(form.ConvertFile(s.name, 30));
+        } else {
+            EXPECT_THROW(form.ConvertFile(s.name, 30), EMMWaveError);
+        }
+        gInj.fault = Fault::None;
+        test::WriteFileBytes(s.name, now);
+        ASSERT_TRUE(form.ConvertFile(s.name, 30));
+        EXPECT_EQ(s.Now(), ExpectedFile(now, Describe(now), 30));
+        EXPECT_EQ(s.Org(), now);
+    }
+}
+
 // The source shrinks between binding and reading: the data ends early.
 TEST_F(ConvertFailure, DataEndingEarlyDeletesTheTemporaryFile)
 {
