@@ -23,6 +23,7 @@ using test::Bytes;
 using test::Cat;
 using test::CbHolder;
 using test::Chunk;
+using test::Le32;
 using test::Pattern;
 using test::RawChunk;
 
@@ -44,13 +45,6 @@ Bytes Fmt(uint16_t ch = 2, uint32_t rate = 8000, uint16_t bits = 16)
 }
 
 Bytes Data(size_t n) { return Chunk("data", Pattern(n)); }
-
-Bytes Le32(uint32_t v)
-{
-    Bytes b;
-    test::PutLE32(b, v);
-    return b;
-}
 
 Bytes WithRiffSize(Bytes image, uint32_t size)
 {
@@ -325,11 +319,9 @@ TEST(EngineScan, SampleFilesSameFromMemoryAndDisk)
 {
     ORVELLE_REQUIRE_SAMPLES();
     int described = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(test::SamplesDir())) {
-        if (entry.path().extension() != ".wav")
-            continue;
-        SCOPED_TRACE(entry.path().filename().string());
-        const Bytes image = test::ReadFileBytes(entry.path());
+    for (const std::filesystem::path& sample : test::SampleWaveFiles()) {
+        SCOPED_TRACE(sample.filename().string());
+        const Bytes image = test::ReadFileBytes(sample);
         CbHolder disk;
         CbHolder mem;
         // The disk side reads a copy: the sample folder may be read-only, and the engine

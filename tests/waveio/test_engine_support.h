@@ -1,7 +1,10 @@
 #pragma once
 // Helpers shared by the engine tests.
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
 #include "platform/Sysfile.h"
@@ -42,12 +45,33 @@ inline int32_t ScanFile(CbHolder& h, const std::string& name)
     return wioReadFileInfo(h.cb, name.c_str(), FOURCC_WAVE, wioSrcFile);
 }
 
+// The wave files of the sample folder, in name order; none when the folder is absent.
+inline std::vector<std::filesystem::path> SampleWaveFiles()
+{
+    std::vector<std::filesystem::path> files;
+    if (SamplesDir().empty())
+        return files;
+    for (const auto& entry : std::filesystem::directory_iterator(SamplesDir()))
+        if (entry.path().extension() == ".wav")
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 // `n` bytes of a recognisable pattern.
 inline Bytes Pattern(size_t n, uint8_t seed = 1)
 {
     Bytes b(n);
     for (size_t i = 0; i < n; ++i)
         b[i] = static_cast<uint8_t>(seed + i * 7);
+    return b;
+}
+
+// A 32-bit little-endian number as bytes.
+inline Bytes Le32(uint32_t v)
+{
+    Bytes b;
+    PutLE32(b, v);
     return b;
 }
 

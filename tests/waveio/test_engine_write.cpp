@@ -19,14 +19,8 @@ using test::Bytes;
 using test::Cat;
 using test::CbHolder;
 using test::Chunk;
+using test::Le32;
 using test::Pattern;
-
-Bytes Le32(uint32_t v)
-{
-    Bytes b;
-    test::PutLE32(b, v);
-    return b;
-}
 
 Bytes RecordBytes(const TWaveFormatEx& f, size_t n)
 {
@@ -410,14 +404,12 @@ TEST(EngineWrite, CopiesOfTheSampleFiles)
         GTEST_SKIP() << "python3 with its wave module is not available";
     test::TempDir dir;
     int copied = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(test::SamplesDir())) {
-        if (entry.path().extension() != ".wav")
-            continue;
-        SCOPED_TRACE(entry.path().filename().string());
+    for (const std::filesystem::path& sample : test::SampleWaveFiles()) {
+        SCOPED_TRACE(sample.filename().string());
         // Read from a disk copy, through the service's buffer: the sample folder may be
         // read-only, and the engine opens files for reading and writing.
         const std::string in = dir.file("in.wav");
-        test::WriteFileBytes(in, test::ReadFileBytes(entry.path()));
+        test::WriteFileBytes(in, test::ReadFileBytes(sample));
         CbHolder src;
         if (test::ScanFile(src, in) != 0 || src->Format.wFormatTag != WAVE_FORMAT_PCM)
             continue;
