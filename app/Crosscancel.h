@@ -13,6 +13,9 @@ namespace orvelle {
 void CrossCancel8(uint8_t* buf, int32_t count, int32_t percent);
 // Signed 16-bit little-endian samples, 4-byte pairs.
 void CrossCancel16(uint8_t* buf, int32_t count, int32_t percent);
+// The same without the AVX2 path, for comparison in tests and benchmarks.
+void CrossCancel8Portable(uint8_t* buf, int32_t count, int32_t percent);
+void CrossCancel16Portable(uint8_t* buf, int32_t count, int32_t percent);
 // Signed 24-bit little-endian samples, 6-byte pairs.
 void CrossCancel24(uint8_t* buf, int32_t count, int32_t percent);
 // Signed 32-bit little-endian samples, 8-byte pairs.

@@ -1,5 +1,6 @@
 // Throughput of the cross-cancel kernels on one 4096-byte block (the conversion's block),
-// with a plain scalar evaluation of the rule (double and nearbyint) for comparison.
+// with the portable kernels (no AVX2 path) and a plain scalar evaluation of the rule
+// (double and nearbyint) for comparison.
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -58,7 +59,9 @@ void BM_Kernel(benchmark::State& state)
 } // namespace
 
 BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancel8)->Arg(2)->Name("CrossCancel8");
+BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancel8Portable)->Arg(2)->Name("CrossCancel8Portable");
 BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancel16)->Arg(4)->Name("CrossCancel16");
+BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancel16Portable)->Arg(4)->Name("CrossCancel16Portable");
 BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancel24)->Arg(6)->Name("CrossCancel24");
 BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancel32)->Arg(8)->Name("CrossCancel32");
 BENCHMARK_TEMPLATE(BM_Kernel, ScalarReference16)->Arg(4)->Name("ScalarReference16");

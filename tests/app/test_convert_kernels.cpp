@@ -77,6 +77,15 @@ void CheckPairs(const Width& w, const std::vector<int64_t>& samples, int32_t p)
 
 TEST(CrossCancelKernel, DefaultRoundingModeIsToNearest) { ASSERT_EQ(std::fegetround(), FE_TONEAREST); }
 
+// The public 8- and 16-bit kernels take a vector path where the processor has one; the
+// portable ones are the fallback. Both must give the same, exact, results.
+struct Named {
+    const char* name;
+    Kernel kernel;
+};
+const Named kKernels8[] = {{"CrossCancel8", CrossCancel8}, {"CrossCancel8Portable", CrossCancel8Portable}};
+const Named kKernels16[] = {{"CrossCancel16", CrossCancel16}, {"CrossCancel16Portable", CrossCancel16Portable}};
+
 TEST(CrossCancelKernel, EveryEightBitPairAtEveryStrength)
 {
     std::vector<uint8_t> all;
@@ -85,14 +94,17 @@ TEST(CrossCancelKernel, EveryEightBitPairAtEveryStrength)
             all.push_back(static_cast<uint8_t>(a));
             all.push_back(static_cast<uint8_t>(b));
         }
-    for (int32_t p = 0; p <= 100; ++p) {
-        std::vector<uint8_t> buf = all;
-        CrossCancel8(buf.data(), static_cast<int32_t>(buf.size()), p);
-        for (size_t k = 0; k < buf.size(); k += 2) {
-            ASSERT_EQ(buf[k], Ref8(all[k], all[k + 1], p)) << int(all[k]) << "," << int(all[k + 1]) << " at " << p;
-            ASSERT_EQ(buf[k + 1], Ref8(all[k + 1], all[k], p)) << int(all[k]) << "," << int(all[k + 1]) << " at " << p;
+    for (const Named& kern : kKernels8)
+        for (int32_t p = -100; p <= 100; ++p) {
+            std::vector<uint8_t> buf = all;
+            kern.kernel(buf.data(), static_cast<int32_t>(buf.size()), p);
+            for (size_t k = 0; k < buf.size(); k += 2) {
+                ASSERT_EQ(buf[k], Ref8(all[k], all[k + 1], p))
+                    << kern.name << " " << int(all[k]) << "," << int(all[k + 1]) << " at " << p;
+                ASSERT_EQ(buf[k + 1], Ref8(all[k + 1], all[k], p))
+                    << kern.name << " " << int(all[k]) << "," << int(all[k + 1]) << " at " << p;
+            }
         }
-    }
 }
 
 // Every value of the other sample, with even and odd own samples, the extremes among them.
@@ -106,18 +118,20 @@ TEST(CrossCancelKernel, EverySixteenBitPartnerAtEveryStrength)
             in[2 * k] = static_cast<int16_t>(own);
             in[2 * k + 1] = static_cast<int16_t>(static_cast<int64_t>(k) - 32768);
         }
-        for (int32_t p = 0; p <= 100; ++p) {
+        for (int32_t p = -100; p <= 100; ++p) {
             for (size_t i = 0; i < in.size(); ++i)
                 want[i] = static_cast<int16_t>(Reference(in[i], in[i ^ 1], p, -32768, 32767));
-            std::memcpy(buf.data(), in.data(), buf.size());
-            CrossCancel16(buf.data(), static_cast<int32_t>(buf.size()), p);
-            if (std::memcmp(buf.data(), want.data(), buf.size()) == 0)
-                continue;
-            size_t i = 0;
-            while (std::memcmp(buf.data() + 2 * i, &want[i], 2) == 0)
-                ++i;
-            FAIL() << "16-bit frame (" << in[i & ~size_t{1}] << ", " << in[i | 1] << ") at " << p << ": sample " << i % 2
-                   << " should be " << want[i];
+            for (const Named& kern : kKernels16) {
+                std::memcpy(buf.data(), in.data(), buf.size());
+                kern.kernel(buf.data(), static_cast<int32_t>(buf.size()), p);
+                if (std::memcmp(buf.data(), want.data(), buf.size()) == 0)
+                    continue;
+                size_t i = 0;
+                while (std::memcmp(buf.data() + 2 * i, &want[i], 2) == 0)
+                    ++i;
+                FAIL() << kern.name << " frame (" << in[i & ~size_t{1}] << ", " << in[i | 1] << ") at " << p
+                       << ": sample " << i % 2 << " should be " << want[i];
+            }
         }
     }
 }
@@ -224,6 +238,46 @@ TEST(CrossCancelKernel, TrailingBytesUnchangedAndAnyAlignment)
             EXPECT_TRUE(std::equal(before.end() - extra, before.end(), buf.end() - extra)) << bits << " +" << extra;
         }
     }
+}
+
+// The rule applied to the whole pairs of `len` bytes at `s`, as the reference computes it.
+void ApplyReference(uint8_t* s, int32_t len, int bits, int32_t p)
+{
+    for (int32_t k = 0; k + bits / 4 <= len; k += bits / 4) {
+        if (bits == 8) {
+            const uint8_t a = s[k], b = s[k + 1];
+            s[k] = static_cast<uint8_t>(Ref8(a, b, p));
+            s[k + 1] = static_cast<uint8_t>(Ref8(b, a, p));
+            continue;
+        }
+        int16_t a, b;
+        std::memcpy(&a, s + k, 2);
+        std::memcpy(&b, s + k + 2, 2);
+        const int16_t na = static_cast<int16_t>(Reference(a, b, p, -32768, 32767));
+        const int16_t nb = static_cast<int16_t>(Reference(b, a, p, -32768, 32767));
+        std::memcpy(s + k, &na, 2);
+        std::memcpy(s + k + 2, &nb, 2);
+    }
+}
+
+// Every length up to a few vectors, from every start within a word: the vector part, the
+// scalar rest and the trailing bytes meet correctly, and nothing outside the span changes.
+TEST(CrossCancelKernel, ShortAndUnalignedSpansMatchTheRule)
+{
+    std::mt19937 rng(3);
+    std::vector<uint8_t> noise(64 + 8);
+    for (auto& x : noise)
+        x = static_cast<uint8_t>(rng());
+    for (int bits : {8, 16})
+        for (const Named& kern : bits == 8 ? kKernels8 : kKernels16)
+            for (int32_t p : {0, 1, 30, 99, 100, -37, -100, 250})
+                for (size_t start = 0; start < 4; ++start)
+                    for (int32_t len = 0; len <= 64; ++len) {
+                        std::vector<uint8_t> buf = noise, want = noise;
+                        ApplyReference(want.data() + start, len, bits, p);
+                        kern.kernel(buf.data() + start, len, p);
+                        ASSERT_EQ(buf, want) << kern.name << " start " << start << " length " << len << " at " << p;
+                    }
 }
 
 TEST(CrossCancelKernel, OtherWidthsAreRefusedUntouched)
