@@ -21,7 +21,7 @@ work="$(mktemp -d "${SCRATCH:-${TMPDIR:-/tmp}}/orvelle-bench-XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 sox -n -r 44100 -c 2 -b 16 "$work/src.wav" synth "$secs" sine 440 sine 554 gain -6
 echo "source: $(stat -c %s "$work/src.wav") bytes"
-cat "$work/src.wav" >/dev/null # in the page cache, as the issue's figures assume
+cat "$work/src.wav" >/dev/null # in the page cache: the runs measure the tools, not the first read
 
 seconds() { # runs "$@", prints its wall time in seconds
   local t0 t1
