@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <memory>
 #include <new>
 #include <string>
@@ -439,9 +440,17 @@ HMMIO openDisk(const char* name, uint32_t access, uint32_t flags)
     int oflags = access == MMIO_READ ? O_RDONLY : access == MMIO_WRITE ? O_WRONLY : O_RDWR;
     if (flags & MMIO_CREATE)
         oflags |= O_CREAT | O_TRUNC;
-    h->fd = SysFileOps().open(name, oflags, 0666);
+    // O_NONBLOCK only matters for what is not a regular file: opening a FIFO must not
+    // wait for a writer. Anything but a regular file (FIFO, device, folder) is refused,
+    // since reading it could block or never end.
+    h->fd = SysFileOps().open(name, oflags | O_NONBLOCK, 0666);
     if (h->fd < 0)
         return nullptr;
+    struct stat st {};
+    if (::fstat(h->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        SysFileOps().close(h->fd);
+        return nullptr;
+    }
     h->osPos = 0;
     return h.release();
 }

@@ -180,6 +180,20 @@ TEST_F(MmioTest, ReadWriteOpensForWritingToo)
     mmioClose(h, 0);
 }
 
+// A FIFO would block the first read for ever (and opening it for reading alone would
+// wait for a writer); devices and folders are no wave files either.
+TEST_F(MmioTest, OnlyRegularFilesAreOpened)
+{
+    const std::string fifo = dir.file("pipe.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const std::string paths[] = {fifo, dir.path().string(), "/dev/null"};
+    for (const std::string& path : paths) {
+        for (uint32_t mode : {kReadWrite, static_cast<uint32_t>(MMIO_ALLOCBUF | MMIO_READ)})
+            EXPECT_EQ(OpenFile(path, mode), nullptr) << path << " mode " << mode;
+    }
+    EXPECT_EQ(OpenFile(fifo, kCreate), nullptr);
+}
+
 TEST_F(MmioTest, ReadOnlyFileIsRefusedForReadWrite)
 {
     if (::geteuid() == 0)
