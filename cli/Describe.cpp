@@ -67,8 +67,6 @@ std::string refusalReason(const std::string& path, int32_t code)
     unsigned char head[12] = {};
     ssize_t got = ::fstat(fd, &st) == 0 ? ::read(fd, head, sizeof head) : -1;
     ::close(fd);
-    if (S_ISDIR(st.st_mode))
-        return "cannot be opened: is a folder";
     if (got < 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
         return "not a RIFF/WAVE file";
     if (st.st_size > INT32_MAX)
@@ -116,10 +114,20 @@ void fill(const TWAVEIOCB& cb, WaveDescription& out)
 
 } // namespace
 
+std::string NonRegularFileReason(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+        return "";
+    return S_ISDIR(st.st_mode) ? "is a folder, not a file" : "not a regular file (a FIFO, device or socket)";
+}
+
 std::string DescribeWaveFile(const std::string& path, WaveDescription& out)
 {
     out = WaveDescription{};
     out.file = path;
+    if (std::string reason = NonRegularFileReason(path); !reason.empty())
+        return reason;
     TWAVEIOCB* cb = nullptr;
     int32_t code = wioReadFileInfo(cb, path.c_str(), FOURCC_WAVE, wioSrcFile);
     if (code != 0 && ::access(path.c_str(), R_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {

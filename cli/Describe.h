@@ -25,6 +25,11 @@ struct WaveDescription {
     std::vector<std::pair<std::string, std::string>> info;
 };
 
+// Why `path` cannot be taken as a wave file without opening it: a folder, a FIFO, a
+// device or a socket (opening a FIFO would wait for a writer). "" for a regular file
+// and for a name that does not exist, which the engine reports itself.
+std::string NonRegularFileReason(const std::string& path);
+
 // Describes `path` through the wave engine. Returns "" on success, otherwise a message
 // saying what was wrong.
 std::string DescribeWaveFile(const std::string& path, WaveDescription& out);

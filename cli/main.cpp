@@ -112,6 +112,11 @@ int runConvert(int argc, char** argv)
     int status = 0;
     for (int i = optind; i < argc; ++i) {
         const std::string file = argv[i];
+        if (std::string reason = NonRegularFileReason(file); !reason.empty()) {
+            std::cerr << "error " << file << ": " << reason << std::endl;
+            status = 1;
+            continue;
+        }
         try {
             if (core.ConvertFile(file, strength))
                 std::cout << "converted " << file << std::endl;

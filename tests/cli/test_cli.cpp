@@ -34,10 +34,13 @@ std::string quote(const std::string& s)
     return q + "'";
 }
 
-RunResult run(const std::vector<std::string>& args)
+// Runs the tool in `cwd` (when given); a run that does not end within a minute is
+// killed, so that a tool that blocks fails the test instead of holding it up.
+RunResult run(const std::vector<std::string>& args, const std::string& cwd = "")
 {
     TempDir scratch;
-    std::string cmd = quote(std::string(ORVELLE_BIN_DIR) + "/orvelle-cli");
+    std::string cmd = cwd.empty() ? "" : "cd " + quote(cwd) + " && ";
+    cmd += "timeout -k 5 60 " + quote(std::string(ORVELLE_BIN_DIR) + "/orvelle-cli");
     for (const auto& a : args)
         cmd += " " + quote(a);
     cmd += " 2>" + quote(scratch.file("err")) + " </dev/null";
@@ -235,6 +238,28 @@ TEST(Convert, ReportsBadAndMissingFilesAndGoesOn)
     EXPECT_EQ(test::ReadFileBytes(dir.file("good.wav.org")).size(), 0u) << "backup name replaces the extension";
     EXPECT_EQ(test::ReadFileBytes(dir.file("good.org")), good);
     EXPECT_EQ(folderEntries(dir), (std::vector<std::string>{"bad.wav", "good.org", "good.wav"}));
+}
+
+// A folder or a FIFO is refused by name before anything opens it: opening a FIFO would
+// wait for a writer that never comes.
+TEST(NonRegularFiles, AreRefusedWithoutWaitingAndTheRestGoesOn)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    TempDir dir;
+    fs::create_directory(dir.file("folder.wav"));
+    ASSERT_EQ(::mkfifo(dir.file("fifo.wav").c_str(), 0600), 0);
+    fs::copy_file(test::SamplesDir() / "sox-16-stereo-s.wav", dir.file("good.wav"));
+    const std::string folderError = "error " + dir.file("folder.wav") + ": is a folder, not a file\n";
+    const std::string fifoError = "error " + dir.file("fifo.wav") + ": not a regular file (a FIFO, device or socket)\n";
+    for (const char* command : {"info", "convert"}) {
+        SCOPED_TRACE(command);
+        RunResult r = run({command, dir.file("folder.wav"), dir.file("fifo.wav"), dir.file("good.wav")});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, folderError + fifoError);
+        EXPECT_NE(r.out.find(dir.file("good.wav")), std::string::npos) << r.out;
+    }
+    EXPECT_TRUE(fs::exists(dir.file("good.org")));
+    EXPECT_EQ(fs::status(dir.file("fifo.wav")).type(), fs::file_type::fifo);
 }
 
 } // namespace
