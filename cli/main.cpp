@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -60,8 +61,18 @@ int usageError(const std::string& message, const char* usage)
     return kUsageError;
 }
 
+// getopt has already said what was wrong with the option.
+int usageAfterOptionError(const char* usage)
+{
+    std::cerr << "\n" << usage;
+    return kUsageError;
+}
+
+// Decimal digits with an optional "+"; strtol alone would also take leading blanks.
 bool parseStrength(const char* text, int& out)
 {
+    if (!std::isdigit(static_cast<unsigned char>(text[0])) && text[0] != '+')
+        return false;
     errno = 0;
     char* end = nullptr;
     long v = std::strtol(text, &end, 10);
@@ -88,7 +99,7 @@ int runConvert(int argc, char** argv)
                                          {"version", no_argument, nullptr, optVersion},
                                          {nullptr, 0, nullptr, 0}};
     int c;
-    while ((c = getopt_long(argc, argv, "+s:", longOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "s:", longOptions, nullptr)) != -1) {
         switch (c) {
         case 's':
             if (!parseStrength(optarg, strength))
@@ -102,7 +113,7 @@ int runConvert(int argc, char** argv)
             std::cout << kVersion << "\n";
             return 0;
         default:
-            return usageError("unknown or incomplete option", kConvertUsage);
+            return usageAfterOptionError(kConvertUsage);
         }
     }
     if (optind >= argc)
@@ -181,7 +192,7 @@ int runInfo(int argc, char** argv)
                                          {"version", no_argument, nullptr, optVersion},
                                          {nullptr, 0, nullptr, 0}};
     int c;
-    while ((c = getopt_long(argc, argv, "+", longOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
         switch (c) {
         case optJson:
             json = true;
@@ -193,7 +204,7 @@ int runInfo(int argc, char** argv)
             std::cout << kVersion << "\n";
             return 0;
         default:
-            return usageError("unknown option", kInfoUsage);
+            return usageAfterOptionError(kInfoUsage);
         }
     }
     if (optind >= argc)
@@ -236,11 +247,18 @@ int main(int argc, char** argv)
         std::cout << kVersion << "\n";
         return 0;
     }
-    // The subcommand parses from its own name on.
+    // The subcommand parses from its own name on; options may follow the files, as "--"
+    // ends them. getopt names argv[0] in its messages.
+    static char convertName[] = "orvelle-cli convert";
+    static char infoName[] = "orvelle-cli info";
     optind = 1;
-    if (command == "convert")
+    if (command == "convert") {
+        argv[1] = convertName;
         return runConvert(argc - 1, argv + 1);
-    if (command == "info")
+    }
+    if (command == "info") {
+        argv[1] = infoName;
         return runInfo(argc - 1, argv + 1);
+    }
     return usageError("unknown command '" + command + "'", kToolUsage);
 }

@@ -188,6 +188,10 @@ TEST(Usage, ErrorsHelpAndVersion)
         {{"convert", "-s", "-1", "x.wav"}, 2, "", "strength must be an integer from 0 to 100"},
         {{"convert", "--strength=3x", "x.wav"}, 2, "", "not '3x'"},
         {{"convert", "-s"}, 2, "", "Usage: orvelle-cli convert"},
+        {{"convert", "-s"}, 2, "", "orvelle-cli convert: option requires an argument -- 's'\n"},
+        {{"convert", "-s", " 5", "x.wav"}, 2, "", "not ' 5'"},
+        {{"convert", "x.wav", "--bogus"}, 2, "", "orvelle-cli convert: unrecognized option '--bogus'\n"},
+        {{"info", "--json=1", "x.wav"}, 2, "", "orvelle-cli info: option '--json' doesn't allow an argument\n"},
     };
     for (const auto& c : cases) {
         RunResult r = run(c.args);
@@ -238,6 +242,41 @@ TEST(Convert, ReportsBadAndMissingFilesAndGoesOn)
     EXPECT_EQ(test::ReadFileBytes(dir.file("good.wav.org")).size(), 0u) << "backup name replaces the extension";
     EXPECT_EQ(test::ReadFileBytes(dir.file("good.org")), good);
     EXPECT_EQ(folderEntries(dir), (std::vector<std::string>{"bad.wav", "good.org", "good.wav"}));
+}
+
+// Options may follow the files, "--" lets a file name start with "-", and the strength
+// is read as a decimal number: each run converts as "-s REFERENCE FILE" does.
+TEST(Convert, ArgumentsInAnyOrderAndDecimalStrength)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    const struct {
+        std::vector<std::string> args;
+        const char* file;
+        const char* reference;
+    } cases[] = {
+        {{"t.wav", "-s", "100"}, "t.wav", "100"},
+        {{"t.wav", "--strength=5"}, "t.wav", "5"},
+        {{"-s", "030", "t.wav"}, "t.wav", "30"},
+        {{"-s", "+5", "t.wav"}, "t.wav", "5"},
+        {{"-s", "100", "--", "-n.wav"}, "-n.wav", "100"},
+    };
+    const fs::path sample = test::SamplesDir() / "sox-16-stereo-s.wav";
+    for (const auto& c : cases) {
+        std::string trace;
+        for (const auto& a : c.args)
+            trace += a + " ";
+        SCOPED_TRACE(trace);
+        TempDir dir;
+        fs::copy_file(sample, dir.file(c.file));
+        fs::copy_file(sample, dir.file("ref.wav"));
+        std::vector<std::string> args{"convert"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        RunResult r = run(args, dir.path().string());
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, std::string("converted ") + c.file + "\n");
+        ASSERT_EQ(run({"convert", "-s", c.reference, dir.file("ref.wav")}).status, 0);
+        EXPECT_EQ(test::ReadFileBytes(dir.file(c.file)), test::ReadFileBytes(dir.file("ref.wav")));
+    }
 }
 
 // A folder or a FIFO is refused by name before anything opens it: opening a FIFO would
