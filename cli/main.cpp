@@ -232,9 +232,7 @@ int runInfo(int argc, char** argv)
     return status;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int dispatch(int argc, char** argv)
 {
     if (argc < 2)
         return usageError("no command given", kToolUsage);
@@ -261,4 +259,17 @@ int main(int argc, char** argv)
         return runInfo(argc - 1, argv + 1);
     }
     return usageError("unknown command '" + command + "'", kToolUsage);
+}
+
+} // namespace
+
+// Output that could not be written (a full disk, a closed pipe) fails the run.
+int main(int argc, char** argv)
+{
+    const int status = dispatch(argc, argv);
+    if (!std::cout.flush()) {
+        std::cerr << "orvelle-cli: cannot write to standard output" << std::endl;
+        return status == 0 ? 1 : status;
+    }
+    return status;
 }

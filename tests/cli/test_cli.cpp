@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
@@ -276,6 +277,22 @@ TEST(Convert, ArgumentsInAnyOrderAndDecimalStrength)
         EXPECT_EQ(r.out, std::string("converted ") + c.file + "\n");
         ASSERT_EQ(run({"convert", "-s", c.reference, dir.file("ref.wav")}).status, 0);
         EXPECT_EQ(test::ReadFileBytes(dir.file(c.file)), test::ReadFileBytes(dir.file("ref.wav")));
+    }
+}
+
+TEST(Output, ThatCannotBeWrittenFailsTheRun)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    TempDir dir;
+    const std::string tool = quote(std::string(ORVELLE_BIN_DIR) + "/orvelle-cli");
+    const std::string sample = quote((test::SamplesDir() / "sox-16-stereo-s.wav").string());
+    for (const std::string& args : std::vector<std::string>{"--help", "info " + sample, "info --json " + sample}) {
+        SCOPED_TRACE(args);
+        const int raw = std::system((tool + " " + args + " >/dev/full 2>" + quote(dir.file("err"))).c_str());
+        ASSERT_TRUE(WIFEXITED(raw));
+        EXPECT_EQ(WEXITSTATUS(raw), 1);
+        const Bytes err = test::ReadFileBytes(dir.file("err"));
+        EXPECT_EQ(std::string(err.begin(), err.end()), "orvelle-cli: cannot write to standard output\n");
     }
 }
 
