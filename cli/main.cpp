@@ -162,13 +162,38 @@ nlohmann::json toJson(const WaveDescription& d)
             {"info", info}};
 }
 
+// A text as one line: control characters (a line break in a comment, say) are written
+// as escapes, so that every field stays on its own line.
+std::string oneLine(const std::string& text)
+{
+    std::string line;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7f) {
+            line += c;
+            continue;
+        }
+        switch (c) {
+        case '\n': line += "\\n"; break;
+        case '\r': line += "\\r"; break;
+        case '\t': line += "\\t"; break;
+        default: {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            line += hex;
+        }
+        }
+    }
+    return line;
+}
+
 void printText(const WaveDescription& d, bool first)
 {
     if (!first)
         std::cout << "\n";
-    std::cout << "file: " << d.file << "\n"
+    std::cout << "file: " << oneLine(d.file) << "\n"
               << "formatTag: " << d.formatTag << "\n"
-              << "formatName: " << d.formatName << "\n"
+              << "formatName: " << oneLine(d.formatName) << "\n"
               << "channels: " << d.channels << "\n"
               << "sampleRate: " << d.sampleRate << "\n"
               << "avgBytesPerSec: " << d.avgBytesPerSec << "\n"
@@ -180,7 +205,7 @@ void printText(const WaveDescription& d, bool first)
               << "durationMs: " << d.durationMs << "\n"
               << "fileSize: " << d.fileSize << "\n";
     for (const auto& [id, text] : d.info)
-        std::cout << "info." << id << ": " << text << "\n";
+        std::cout << "info." << id << ": " << oneLine(text) << "\n";
 }
 
 int runInfo(int argc, char** argv)

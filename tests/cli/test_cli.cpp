@@ -153,6 +153,32 @@ TEST(Info, TextFormHasOneLinePerField)
         EXPECT_NE(r.out.find(line), std::string::npos) << line;
 }
 
+// A line break in an INFO text does not start a line that reads as another field; JSON
+// keeps the text as it is.
+TEST(Info, TextFormKeepsEachTextOnItsLine)
+{
+    const std::string comment = "one\nformatTag: 99\r\tend\x01";
+    Bytes list;
+    test::PutId(list, "INFO");
+    Bytes text(comment.begin(), comment.end());
+    text.push_back(0);
+    test::PutChunk(list, "ICMT", text);
+    Bytes chunks;
+    test::PutChunk(chunks, "fmt ", test::PcmFmtBody(2, 8000, 16));
+    test::PutChunk(chunks, "LIST", list);
+    test::PutChunk(chunks, "data", Bytes(16, 0));
+    TempDir dir;
+    test::WriteFileBytes(dir.file("c.wav"), test::RiffWave(chunks));
+
+    RunResult r = run({"info", dir.file("c.wav")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\ninfo.ICMT: one\\nformatTag: 99\\r\\tend\\x01\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\nformatTag: 99"), std::string::npos) << r.out;
+    r = run({"info", "--json", dir.file("c.wav")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out).at("info").at("ICMT"), comment);
+}
+
 TEST(Info, DescribesAReadOnlyFile)
 {
     ORVELLE_REQUIRE_SAMPLES();
