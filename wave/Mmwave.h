@@ -66,8 +66,8 @@ public:
     // Takes ownership of `block` (null empties the wave).
     void SetPWaveIOCB(TWAVEIOCB* block);
     TWAVEIOCB* GetPWaveIOCB() const { return cb_; }
-    // Binds to a new control block for `format`, with no file. A format held by a wave
-    // (GetPWaveFormat of any wave) is read only as far as its control block holds it.
+    // Binds to a new control block for `format` (18 + cbSize bytes are copied), with no
+    // file. GetPWaveFormat of any wave may be passed: its block holds all of those bytes.
     void SetPWaveFormat(const TWaveFormatEx* format);
     // Closes and releases the binding without notification.
     void ClearWave();
