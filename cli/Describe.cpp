@@ -112,6 +112,17 @@ void fill(const TWAVEIOCB& cb, WaveDescription& out)
     }
 }
 
+// Scans a file we may not write through a read-only mapping. The control block keeps
+// copies of all it describes, so it outlives the mapping.
+int32_t scanReadOnly(const std::string& path, TWAVEIOCB*& cb)
+{
+    MappedFile mapped(path);
+    if (!mapped.ok())
+        return wioErrFile;
+    MMIOINFO memory = mapped.memoryFile();
+    return wioReadFileInfo(cb, reinterpret_cast<const char*>(&memory), FOURCC_WAVE, wioSrcMemory);
+}
+
 } // namespace
 
 std::string NonRegularFileReason(const std::string& path)
@@ -130,18 +141,8 @@ std::string DescribeWaveFile(const std::string& path, WaveDescription& out)
         return reason;
     TWAVEIOCB* cb = nullptr;
     int32_t code = wioReadFileInfo(cb, path.c_str(), FOURCC_WAVE, wioSrcFile);
-    if (code != 0 && ::access(path.c_str(), R_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
-        MappedFile mapped(path);
-        if (mapped.ok()) {
-            MMIOINFO memory = mapped.memoryFile();
-            code = wioReadFileInfo(cb, reinterpret_cast<const char*>(&memory), FOURCC_WAVE, wioSrcMemory);
-            if (code == 0) {
-                fill(*cb, out);
-                wioFreeFileInfo(cb);
-                return "";
-            }
-        }
-    }
+    if (code != 0 && ::access(path.c_str(), R_OK) == 0 && ::access(path.c_str(), W_OK) != 0)
+        code = scanReadOnly(path, cb);
     if (code != 0)
         return refusalReason(path, code);
     fill(*cb, out);
