@@ -103,15 +103,16 @@ void ReplaceOriginal(const std::string& name, const std::string& tmpName, const 
         else
             original = "the first backup is in " + Quoted(orgName);
         Fail("Unable to rename " + Quoted(tmpName) + " to " + Quoted(name) + ": the converted data is in " +
-             Quoted(tmpName) + ", " + original);
+            Quoted(tmpName) + ", " + original);
     }
     if (!SyncFolderOf(name))
-        Fail("Unable to flush the folder of " + Quoted(name) + " to disk; the converted file may not survive a power cut");
+        Fail("Unable to flush the folder of " + Quoted(name) +
+            " to disk; the converted file may not survive a power cut");
 }
 
 } // namespace
 
-TCoreForm::TCoreForm() : waves_(new Waves) {}
+TCoreForm::TCoreForm() : waves_(new Waves) { }
 
 TCoreForm::~TCoreForm() { delete waves_; }
 

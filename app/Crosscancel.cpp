@@ -37,8 +37,7 @@ constexpr int32_t kFastPercent = 100;
 #define ORVELLE_INLINE [[gnu::always_inline]] inline
 constexpr int32_t kChunkSamples = 2048; // samples unpacked at a time (16 and 24 bit)
 
-template <int32_t Lo, int32_t Hi>
-ORVELLE_INLINE int32_t CancelOne(int32_t a, int32_t b, int32_t percent)
+template <int32_t Lo, int32_t Hi> ORVELLE_INLINE int32_t CancelOne(int32_t a, int32_t b, int32_t percent)
 {
     constexpr uint32_t K = 200u * static_cast<uint32_t>(Hi + 1);
     constexpr int32_t QK = 2 * (Hi + 1); // K / 100, even
@@ -96,7 +95,6 @@ ORVELLE_INLINE void Store24(uint8_t* p, int32_t v)
     p[2] = static_cast<uint8_t>(u >> 16);
 }
 
-
 #ifdef ORVELLE_HAVE_AVX2_PATH
 // Sixteen samples (eight pairs) as int16 to sixteen results, saturated to int16.
 __attribute__((target("avx2"))) inline __m256i CancelVector(__m256i v, __m256i first, __m256i second)
@@ -106,15 +104,15 @@ __attribute__((target("avx2"))) inline __m256i CancelVector(__m256i v, __m256i f
     const __m256i x2 = _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_madd_epi16(v, second)), hundredth));
     // packs gives, per 128-bit lane, four first samples then four second ones; interleave them.
     const __m256i order = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, //
-                                           0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+        0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
     return _mm256_shuffle_epi8(_mm256_packs_epi32(x1, x2), order);
 }
 
 // Multiply-add weights for the first sample of a pair (100, -percent) and the second (-percent, 100).
 __attribute__((target("avx2"))) inline __m256i Weights(int32_t own, int32_t other)
 {
-    return _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(other)) << 16 |
-                                                  static_cast<uint16_t>(own)));
+    return _mm256_set1_epi32(
+        static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(other)) << 16 | static_cast<uint16_t>(own)));
 }
 
 // Whole groups of eight 4-byte frames; returns the bytes done. |percent| <= 100.
@@ -246,11 +244,20 @@ ORVELLE_KERNEL void CrossCancel32(uint8_t* buf, int32_t count, int32_t percent)
 bool CrossCancelBlock(uint8_t* buf, int32_t count, int32_t bits, int32_t percent)
 {
     switch (bits) {
-    case 8: CrossCancel8(buf, count, percent); return true;
-    case 16: CrossCancel16(buf, count, percent); return true;
-    case 24: CrossCancel24(buf, count, percent); return true;
-    case 32: CrossCancel32(buf, count, percent); return true;
-    default: return false;
+    case 8:
+        CrossCancel8(buf, count, percent);
+        return true;
+    case 16:
+        CrossCancel16(buf, count, percent);
+        return true;
+    case 24:
+        CrossCancel24(buf, count, percent);
+        return true;
+    case 32:
+        CrossCancel32(buf, count, percent);
+        return true;
+    default:
+        return false;
     }
 }
 

@@ -89,8 +89,8 @@ std::optional<QString> PickWaveFile(QWidget* parent)
 
 std::unique_ptr<QMessageBox> MakeErrorBox(QWidget* parent, const QString& text)
 {
-    return std::make_unique<QMessageBox>(QMessageBox::Critical, QCoreApplication::applicationName(), text,
-                                         QMessageBox::Ok, parent);
+    return std::make_unique<QMessageBox>(
+        QMessageBox::Critical, QCoreApplication::applicationName(), text, QMessageBox::Ok, parent);
 }
 
 void ShowErrorBox(QWidget* parent, const QString& text) { MakeErrorBox(parent, text)->exec(); }
@@ -110,7 +110,7 @@ ConvertFunc CoreFormConverter(TCoreForm& core)
     return [&core](const std::string& fileName, int32_t percent) { return core.ConvertFile(fileName, percent); };
 }
 
-TTickSlider::TTickSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {}
+TTickSlider::TTickSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) { }
 
 void TTickSlider::paintEvent(QPaintEvent*)
 {
@@ -136,7 +136,7 @@ void TTickSlider::drawScale(QPainter& painter, const QRect& handle)
     for (int64_t v = minimum(); v <= maximum(); v += interval, ++index) {
         const int value = static_cast<int>(v);
         const int x = QStyle::sliderPositionFromValue(minimum(), maximum(), value, span, invertedAppearance()) +
-                      handle.width() / 2;
+            handle.width() / 2;
         const int length = index % 5 == 0 ? 7 : 4;
         painter.drawLine(x, handle.top() - 2, x, handle.top() - 1 - length);
         painter.drawLine(x, handle.bottom() + 2, x, handle.bottom() + 1 + length);
@@ -144,8 +144,9 @@ void TTickSlider::drawScale(QPainter& painter, const QRect& handle)
 }
 
 TMainForm::TMainForm(ConvertFunc convert, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QWidget(parent,
+          Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+              Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       convert_(std::move(convert)), pickFile_(PickWaveFile), showError_(ShowErrorBox)
 {
     setObjectName(QStringLiteral("MainForm"));

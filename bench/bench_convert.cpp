@@ -40,8 +40,7 @@ void ScalarReference16(uint8_t* buf, int32_t count, int32_t percent)
     }
 }
 
-template <void (*Kernel)(uint8_t*, int32_t, int32_t)>
-void BM_Kernel(benchmark::State& state)
+template <void (*Kernel)(uint8_t*, int32_t, int32_t)> void BM_Kernel(benchmark::State& state)
 {
     const std::vector<uint8_t> source = NoiseBlock();
     std::vector<uint8_t> buf = source;

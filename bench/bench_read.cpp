@@ -20,8 +20,8 @@ constexpr int32_t kDataBytes = 100 * 1024 * 1024;
 
 void put32(std::ofstream& out, uint32_t v)
 {
-    char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                 static_cast<char>(v >> 24)};
+    char b[4] = {
+        static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
     out.write(b, 4);
 }
 
@@ -35,8 +35,8 @@ std::string benchFile()
     out.write("RIFF", 4);
     put32(out, kDataBytes + 36);
     out.write("WAVEfmt ", 8);
-    const char fmt[16] = {1, 0, 2, 0, 0x44, static_cast<char>(0xAC), 0, 0,
-                          0x10, static_cast<char>(0xB1), 2, 0, 4, 0, 16, 0};
+    const char fmt[16] = {
+        1, 0, 2, 0, 0x44, static_cast<char>(0xAC), 0, 0, 0x10, static_cast<char>(0xB1), 2, 0, 4, 0, 16, 0};
     put32(out, 16);
     out.write(fmt, 16);
     out.write("data", 4);
@@ -49,8 +49,7 @@ std::string benchFile()
     return path;
 }
 
-template <int32_t (*Read)(TWAVEIOCB*, char*, int32_t)>
-void BM_ReadWholeFile(benchmark::State& state)
+template <int32_t (*Read)(TWAVEIOCB*, char*, int32_t)> void BM_ReadWholeFile(benchmark::State& state)
 {
     const std::string path = benchFile();
     TWAVEIOCB* cb = nullptr;

@@ -24,7 +24,7 @@ public:
         int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             return;
-        struct stat st {};
+        struct stat st { };
         if (::fstat(fd, &st) == 0 && st.st_size > 0 && st.st_size <= INT32_MAX) {
             void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
             if (p != MAP_FAILED) {
@@ -63,7 +63,7 @@ std::string refusalReason(const std::string& path, int32_t code)
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::string("cannot be opened: ") + std::strerror(errno);
-    struct stat st {};
+    struct stat st { };
     unsigned char head[12] = {};
     ssize_t got = ::fstat(fd, &st) == 0 ? ::read(fd, head, sizeof head) : -1;
     ::close(fd);
@@ -127,7 +127,7 @@ int32_t scanReadOnly(const std::string& path, TWAVEIOCB*& cb)
 
 std::string NonRegularFileReason(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
         return "";
     return S_ISDIR(st.st_mode) ? "is a folder, not a file" : "not a regular file (a FIFO, device or socket)";

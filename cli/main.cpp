@@ -25,35 +25,32 @@ using namespace orvelle;
 constexpr const char* kVersion = "orvelle-cli 0.1.0";
 constexpr int kUsageError = 2;
 
-const char* const kToolUsage =
-    "Usage: orvelle-cli COMMAND [OPTIONS] FILE...\n"
-    "\n"
-    "Commands:\n"
-    "  convert   weaken the centre of stereo wave files in place (original kept as .org)\n"
-    "  info      describe wave files\n"
-    "\n"
-    "Run 'orvelle-cli COMMAND --help' for the options of a command.\n";
+const char* const kToolUsage = "Usage: orvelle-cli COMMAND [OPTIONS] FILE...\n"
+                               "\n"
+                               "Commands:\n"
+                               "  convert   weaken the centre of stereo wave files in place (original kept as .org)\n"
+                               "  info      describe wave files\n"
+                               "\n"
+                               "Run 'orvelle-cli COMMAND --help' for the options of a command.\n";
 
-const char* const kConvertUsage =
-    "Usage: orvelle-cli convert [-s|--strength PERCENT] FILE...\n"
-    "\n"
-    "Rewrites each PCM wave file in place: every sample of a channel pair loses PERCENT\n"
-    "percent of the other sample. The file as it was is kept beside it with the\n"
-    "extension .org (a backup that exists already is kept). Files that are not PCM are\n"
-    "skipped.\n"
-    "\n"
-    "  -s, --strength PERCENT  an integer from 0 to 100 (default 30)\n"
-    "      --help              show this help\n"
-    "      --version           show the version\n";
+const char* const kConvertUsage = "Usage: orvelle-cli convert [-s|--strength PERCENT] FILE...\n"
+                                  "\n"
+                                  "Rewrites each PCM wave file in place: every sample of a channel pair loses PERCENT\n"
+                                  "percent of the other sample. The file as it was is kept beside it with the\n"
+                                  "extension .org (a backup that exists already is kept). Files that are not PCM are\n"
+                                  "skipped.\n"
+                                  "\n"
+                                  "  -s, --strength PERCENT  an integer from 0 to 100 (default 30)\n"
+                                  "      --help              show this help\n"
+                                  "      --version           show the version\n";
 
-const char* const kInfoUsage =
-    "Usage: orvelle-cli info [--json] FILE...\n"
-    "\n"
-    "Describes each wave file: format, layout of its data and its INFO texts.\n"
-    "\n"
-    "      --json     one JSON object per line instead of key: value lines\n"
-    "      --help     show this help\n"
-    "      --version  show the version\n";
+const char* const kInfoUsage = "Usage: orvelle-cli info [--json] FILE...\n"
+                               "\n"
+                               "Describes each wave file: format, layout of its data and its INFO texts.\n"
+                               "\n"
+                               "      --json     one JSON object per line instead of key: value lines\n"
+                               "      --help     show this help\n"
+                               "      --version  show the version\n";
 
 int usageError(const std::string& message, const char* usage)
 {
@@ -95,16 +92,15 @@ int runConvert(int argc, char** argv)
     int strength = 30;
     enum { optHelp = 1000, optVersion };
     static const option longOptions[] = {{"strength", required_argument, nullptr, 's'},
-                                         {"help", no_argument, nullptr, optHelp},
-                                         {"version", no_argument, nullptr, optVersion},
-                                         {nullptr, 0, nullptr, 0}};
+        {"help", no_argument, nullptr, optHelp}, {"version", no_argument, nullptr, optVersion},
+        {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "s:", longOptions, nullptr)) != -1) {
         switch (c) {
         case 's':
             if (!parseStrength(optarg, strength))
-                return usageError(std::string("strength must be an integer from 0 to 100, not '") + optarg + "'",
-                                  kConvertUsage);
+                return usageError(
+                    std::string("strength must be an integer from 0 to 100, not '") + optarg + "'", kConvertUsage);
             break;
         case optHelp:
             std::cout << kConvertUsage;
@@ -146,20 +142,10 @@ nlohmann::json toJson(const WaveDescription& d)
     nlohmann::json info = nlohmann::json::object();
     for (const auto& [id, text] : d.info)
         info[id] = text;
-    return {{"file", d.file},
-            {"formatTag", d.formatTag},
-            {"formatName", d.formatName},
-            {"channels", d.channels},
-            {"sampleRate", d.sampleRate},
-            {"avgBytesPerSec", d.avgBytesPerSec},
-            {"blockAlign", d.blockAlign},
-            {"bitsPerSample", d.bitsPerSample},
-            {"dataOffset", d.dataOffset},
-            {"dataBytes", d.dataBytes},
-            {"samples", d.samples},
-            {"durationMs", d.durationMs},
-            {"fileSize", d.fileSize},
-            {"info", info}};
+    return {{"file", d.file}, {"formatTag", d.formatTag}, {"formatName", d.formatName}, {"channels", d.channels},
+        {"sampleRate", d.sampleRate}, {"avgBytesPerSec", d.avgBytesPerSec}, {"blockAlign", d.blockAlign},
+        {"bitsPerSample", d.bitsPerSample}, {"dataOffset", d.dataOffset}, {"dataBytes", d.dataBytes},
+        {"samples", d.samples}, {"durationMs", d.durationMs}, {"fileSize", d.fileSize}, {"info", info}};
 }
 
 // A text as one line: control characters (a line break in a comment, say) are written
@@ -174,9 +160,15 @@ std::string oneLine(const std::string& text)
             continue;
         }
         switch (c) {
-        case '\n': line += "\\n"; break;
-        case '\r': line += "\\r"; break;
-        case '\t': line += "\\t"; break;
+        case '\n':
+            line += "\\n";
+            break;
+        case '\r':
+            line += "\\r";
+            break;
+        case '\t':
+            line += "\\t";
+            break;
         default: {
             char hex[5];
             std::snprintf(hex, sizeof hex, "\\x%02X", u);
@@ -213,9 +205,8 @@ int runInfo(int argc, char** argv)
     bool json = false;
     enum { optJson = 1000, optHelp, optVersion };
     static const option longOptions[] = {{"json", no_argument, nullptr, optJson},
-                                         {"help", no_argument, nullptr, optHelp},
-                                         {"version", no_argument, nullptr, optVersion},
-                                         {nullptr, 0, nullptr, 0}};
+        {"help", no_argument, nullptr, optHelp}, {"version", no_argument, nullptr, optVersion},
+        {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
         switch (c) {

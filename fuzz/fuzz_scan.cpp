@@ -32,16 +32,14 @@ void readAll(TWAVEIOCB* cb)
     static char buffer[4096];
     // Each successful read moves forward, so the data is used up in a bounded number of
     // steps; the cap only guards against a read that never advances.
-    for (int i = 0; i < (1 << 20) && wioWaveReadData(cb, buffer, sizeof buffer) > 0; ++i) {
-    }
+    for (int i = 0; i < (1 << 20) && wioWaveReadData(cb, buffer, sizeof buffer) > 0; ++i) { }
     wioWaveSetPosition(cb, 0);
-    for (int i = 0; i < (1 << 20) && wioWaveReadDataDirect(cb, buffer, 1000) > 0; ++i) {
-    }
+    for (int i = 0; i < (1 << 20) && wioWaveReadDataDirect(cb, buffer, 1000) > 0; ++i) { }
     wioWaveSetPosition(cb, cb->SampleCount / 2);
     // As many whole frames as the buffer holds (a frame may be larger than the buffer).
     int32_t frames = 64;
-    while (frames > 0 && (wioSamplesToBytesEx(cb, frames) > static_cast<int32_t>(sizeof buffer) ||
-                          wioSamplesToBytesEx(cb, frames) < 0))
+    while (frames > 0 &&
+        (wioSamplesToBytesEx(cb, frames) > static_cast<int32_t>(sizeof buffer) || wioSamplesToBytesEx(cb, frames) < 0))
         frames /= 2;
     if (frames > 0)
         wioWaveReadSamples(cb, buffer, frames);

@@ -15,10 +15,7 @@ TMMCutList::~TMMCutList()
     Clear();
 }
 
-void TMMCutList::Error() const
-{
-    throw EListError(SListIndexError);
-}
+void TMMCutList::Error() const { throw EListError(SListIndexError); }
 
 void TMMCutList::Grow()
 {
@@ -116,15 +113,9 @@ const TMMCutRegion& TMMCutList::Get(int32_t index) const
     return items_[index];
 }
 
-TMMCutRegion& TMMCutList::First()
-{
-    return Get(0);
-}
+TMMCutRegion& TMMCutList::First() { return Get(0); }
 
-TMMCutRegion& TMMCutList::Last()
-{
-    return Get(count_ - 1);
-}
+TMMCutRegion& TMMCutList::Last() { return Get(count_ - 1); }
 
 int32_t TMMCutList::IndexOf(const TMMCutRegion& region) const
 {
@@ -260,10 +251,7 @@ int32_t TMMCutList::FindRegion(int32_t position) const
     return (candidate.StartPos <= position && position <= last) ? i - 1 : -1;
 }
 
-bool TMMCutList::QueryRegion(int32_t position) const
-{
-    return FindRegion(position) == -1;
-}
+bool TMMCutList::QueryRegion(int32_t position) const { return FindRegion(position) == -1; }
 
 bool TMMCutList::AddRegion(const TMMCutRegion& region)
 {

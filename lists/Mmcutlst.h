@@ -7,9 +7,9 @@
 namespace orvelle {
 
 struct TMMCutRegion {
-    int32_t StartPos;    // first sample
-    int32_t StartBytes;  // the same in bytes; filled by the wave object
-    int32_t Length;      // samples
+    int32_t StartPos; // first sample
+    int32_t StartBytes; // the same in bytes; filled by the wave object
+    int32_t Length; // samples
     int32_t LengthBytes; // the same in bytes; filled by the wave object
     uint32_t Reserved;
 };

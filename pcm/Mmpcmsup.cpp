@@ -18,9 +18,9 @@ void pcmBuildWaveHeader(TWaveFormatEx* format, int32_t bits, int32_t channels, i
 bool pcmIsValidFormat(const TWaveFormatEx* format)
 {
     return format != nullptr && format->wFormatTag == WAVE_FORMAT_PCM &&
-           (format->wBitsPerSample == 8 || format->wBitsPerSample == 16) &&
-           (format->nChannels == 1 || format->nChannels == 2) &&
-           format->nSamplesPerSec >= 4000 && format->nSamplesPerSec <= 100000;
+        (format->wBitsPerSample == 8 || format->wBitsPerSample == 16) &&
+        (format->nChannels == 1 || format->nChannels == 2) && format->nSamplesPerSec >= 4000 &&
+        format->nSamplesPerSec <= 100000;
 }
 
 } // namespace orvelle

@@ -23,25 +23,25 @@ public:
 // Integer division by zero.
 class EDivByZero : public std::runtime_error {
 public:
-    EDivByZero() : std::runtime_error("Division by zero") {}
+    EDivByZero() : std::runtime_error("Division by zero") { }
 };
 
 // An integer result that does not fit its type.
 class EIntOverflow : public std::runtime_error {
 public:
-    EIntOverflow() : std::runtime_error("Integer overflow") {}
+    EIntOverflow() : std::runtime_error("Integer overflow") { }
 };
 
 // Floating-point division by zero.
 class EZeroDivide : public std::runtime_error {
 public:
-    EZeroDivide() : std::runtime_error("Floating point division by zero") {}
+    EZeroDivide() : std::runtime_error("Floating point division by zero") { }
 };
 
 // Floating-point argument outside the function's domain.
 class EInvalidOp : public std::runtime_error {
 public:
-    EInvalidOp() : std::runtime_error("Invalid floating point operation") {}
+    EInvalidOp() : std::runtime_error("Invalid floating point operation") { }
 };
 
 } // namespace orvelle

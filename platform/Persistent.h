@@ -11,7 +11,7 @@ public:
     // Copies this object's contents into `dest`; the base class cannot and raises EAssignError.
     virtual void AssignTo(TPersistent& dest) const;
     // Hook for objects that store extra properties with a form; nothing by default.
-    virtual void DefineProperties() {}
+    virtual void DefineProperties() { }
     // Takes the contents of `source`; the base class asks `source` to AssignTo this object,
     // and raises EAssignError for a null source.
     virtual void Assign(const TPersistent* source);

@@ -22,10 +22,7 @@ ResourceBlock FindResource(const char* name);
 
 // Registers a block at start-up: `static ResourceRegistration r("NAME", bytes, sizeof bytes);`
 struct ResourceRegistration {
-    ResourceRegistration(const char* name, const void* data, size_t size)
-    {
-        RegisterResource(name, data, size);
-    }
+    ResourceRegistration(const char* name, const void* data, size_t size) { RegisterResource(name, data, size); }
 };
 
 } // namespace orvelle

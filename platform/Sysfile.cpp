@@ -35,8 +35,7 @@ int sysRenameNoReplace(const char* from, const char* to)
     return ::unlink(from);
 }
 
-constexpr FileOps kSystemOps{sysOpen, sysRead, sysWrite, sysLseek, sysClose, sysFsync,
-                             sysRenameNoReplace, sysUnlink};
+constexpr FileOps kSystemOps{sysOpen, sysRead, sysWrite, sysLseek, sysClose, sysFsync, sysRenameNoReplace, sysUnlink};
 FileOps gOps = kSystemOps;
 
 } // namespace
@@ -61,7 +60,7 @@ std::string FullPathName(const std::string& name)
 
 int64_t FileSizeByName(const std::string& name)
 {
-    struct stat st {};
+    struct stat st { };
     if (name.empty() || ::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
     return st.st_size;
@@ -69,14 +68,11 @@ int64_t FileSizeByName(const std::string& name)
 
 bool FileExists(const std::string& name)
 {
-    struct stat st {};
+    struct stat st { };
     return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool DeleteFileName(const std::string& name)
-{
-    return !name.empty() && gOps.unlink(name.c_str()) == 0;
-}
+bool DeleteFileName(const std::string& name) { return !name.empty() && gOps.unlink(name.c_str()) == 0; }
 
 bool RenameFileNoReplace(const std::string& from, const std::string& to)
 {
@@ -95,10 +91,7 @@ bool syncPath(const std::string& path, int flags)
 }
 } // namespace
 
-bool SyncFileByName(const std::string& name)
-{
-    return !name.empty() && syncPath(name, O_RDONLY);
-}
+bool SyncFileByName(const std::string& name) { return !name.empty() && syncPath(name, O_RDONLY); }
 
 bool SyncFolderOf(const std::string& name)
 {
@@ -108,7 +101,7 @@ bool SyncFolderOf(const std::string& name)
 
 int FileModeByName(const std::string& name)
 {
-    struct stat st {};
+    struct stat st { };
     if (name.empty() || ::stat(name.c_str(), &st) != 0)
         return -1;
     return static_cast<int>(st.st_mode & 07777);

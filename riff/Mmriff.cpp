@@ -41,10 +41,7 @@ constexpr int64_t kDibHeaderEnd = 36; // the bitmap header fields read end at of
 constexpr int64_t kCopyStep = 65536;
 
 // A zero-filled record from global memory; raises std::bad_alloc.
-template <typename T> T* NewRecord()
-{
-    return new (GlobalAllocMem(sizeof(T))) T{};
-}
+template <typename T> T* NewRecord() { return new (GlobalAllocMem(sizeof(T))) T{}; }
 
 // The same, null when there is no memory.
 template <typename T> T* TryNewRecord()
@@ -65,10 +62,7 @@ template <typename T> void AppendToChain(T*& head, T* item)
     *link = item;
 }
 
-uint32_t GetLE32(const uint8_t* p)
-{
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+uint32_t GetLE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 // Bytes from the current position to the end of the file; -1 when the seeks fail.
 int64_t BytesLeft(HMMIO h)
@@ -113,8 +107,8 @@ bool SameText(const char* a, int64_t roomA, const char* b, int64_t roomB)
 // The file's text of an item, or null.
 const char* FileText(const TInfoChunk* list, const TInfoData* item)
 {
-    if (list == nullptr || list->RawText == nullptr || item->TextOffset <= 0 ||
-        item->TextOffset > list->RawSize || item->TextOffset >= GlobalMemSize(list->RawText))
+    if (list == nullptr || list->RawText == nullptr || item->TextOffset <= 0 || item->TextOffset > list->RawSize ||
+        item->TextOffset >= GlobalMemSize(list->RawText))
         return nullptr;
     return list->RawText + item->TextOffset;
 }
@@ -159,10 +153,7 @@ bool CopyInto(HMMIO hSrc, HMMIO hDst, MMCKINFO& nck, uint32_t flags, int64_t cou
     return mmioAscend(hDst, &nck, 0) == 0 && ok;
 }
 
-bool IsEmptyBlock(const uint8_t* p)
-{
-    return GlobalMemSize(p) < 1 || p[0] == 0;
-}
+bool IsEmptyBlock(const uint8_t* p) { return GlobalMemSize(p) < 1 || p[0] == 0; }
 
 bool SameBlock(const uint8_t* a, const uint8_t* b)
 {
@@ -198,8 +189,7 @@ int64_t DispWriteLength(uint32_t format, const uint8_t* data)
     // A block too short to hold the bitmap header is written as it stands.
     if (size < kDibHeaderEnd)
         return size;
-    int64_t n = static_cast<int64_t>(GetLE32(data)) + GetLE32(data + 20) +
-                4 * static_cast<int64_t>(GetLE32(data + 32));
+    int64_t n = static_cast<int64_t>(GetLE32(data)) + GetLE32(data + 20) + 4 * static_cast<int64_t>(GetLE32(data + 32));
     return n < size ? n : size; // never past the block
 }
 
@@ -222,8 +212,8 @@ bool WriteDispItem(HMMIO h, const TDisp* item, const uint8_t* data)
 
 uint32_t mmioFourCC(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3)
 {
-    return static_cast<uint32_t>(c0) | static_cast<uint32_t>(c1) << 8 |
-           static_cast<uint32_t>(c2) << 16 | static_cast<uint32_t>(c3) << 24;
+    return static_cast<uint32_t>(c0) | static_cast<uint32_t>(c1) << 8 | static_cast<uint32_t>(c2) << 16 |
+        static_cast<uint32_t>(c3) << 24;
 }
 
 bool RiffCopyChunk(HMMIO hSrc, HMMIO hDst, const MMCKINFO& ck)

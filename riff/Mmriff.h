@@ -10,12 +10,12 @@ namespace orvelle {
 
 // Result codes.
 inline constexpr int32_t riffErrBadParam = 2; // missing list or handle
-inline constexpr int32_t riffErrIO = 3;       // a read, write or chunk step failed
-inline constexpr int32_t riffErrNoMem = 4;    // no memory for a block
+inline constexpr int32_t riffErrIO = 3; // a read, write or chunk step failed
+inline constexpr int32_t riffErrNoMem = 4; // no memory for a block
 
 struct TInfoEntry {
-    const char* id;          // four characters
-    const char* name;        // display name
+    const char* id; // four characters
+    const char* name; // display name
     const char* description; // what the item records
 };
 inline constexpr int32_t kInfoCount = 23;
@@ -23,25 +23,25 @@ inline constexpr int32_t kInfoCount = 23;
 extern const TInfoEntry aINFO[kInfoCount];
 
 struct TInfoData {
-    uint16_t Index;     // position of the item's id in aINFO
-    uint16_t State;     // 0 as read, 1 text set by the program, 2 the program's text dropped
+    uint16_t Index; // position of the item's id in aINFO
+    uint16_t State; // 0 as read, 1 text set by the program, 2 the program's text dropped
     int32_t TextOffset; // offset in RawText of the file's text; 0: none
-    char* Text;         // zero-terminated text set by the program; null: none
+    char* Text; // zero-terminated text set by the program; null: none
     TInfoData* Next;
 };
 
 struct TInfoChunk {
-    char* RawText;   // copy of the INFO list body as read (after the list type); null: none.
-                     // RawText + TextOffset is always a zero-terminated text inside the block.
+    char* RawText; // copy of the INFO list body as read (after the list type); null: none.
+                   // RawText + TextOffset is always a zero-terminated text inside the block.
     int32_t RawSize; // bytes of the body in RawText
     TInfoData* Items;
 };
 
 struct TDisp {
     uint32_t ClipFormat; // 1 text, 8 device-independent bitmap; others are kept, never written
-    uint16_t State;      // 0 as read or copied, 1 set by the program, 2 the program's data dropped
-    uint8_t* Data;       // block read from the file; null: none
-    uint8_t* NewData;    // block set by the program; null: none
+    uint16_t State; // 0 as read or copied, 1 set by the program, 2 the program's data dropped
+    uint8_t* Data; // block read from the file; null: none
+    uint8_t* NewData; // block set by the program; null: none
     TDisp* Next;
 };
 

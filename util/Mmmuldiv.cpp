@@ -34,4 +34,26 @@ int32_t MulDiv32RN(int32_t a, int32_t b, int32_t c)
     return fitOrRaise(q);
 }
 
+int64_t mulDivRound64(int64_t a, int64_t b, int64_t c)
+{
+    if (c == 0)
+        return 0;
+    const __int128 p = static_cast<__int128>(a) * b;
+    __int128 q = p / c;
+    const __int128 r = p % c;
+    if (2 * (r < 0 ? -r : r) >= (c < 0 ? -static_cast<__int128>(c) : c))
+        q += (p < 0) != (c < 0) ? -1 : 1;
+    constexpr __int128 lo = std::numeric_limits<int64_t>::min();
+    constexpr __int128 hi = std::numeric_limits<int64_t>::max();
+    return static_cast<int64_t>(q < lo ? lo : (q > hi ? hi : q));
+}
+
+int32_t mulDivRoundSaturated(int64_t a, int64_t b, int64_t c)
+{
+    const int64_t q = mulDivRound64(a, b, c);
+    constexpr int64_t lo = std::numeric_limits<int32_t>::min();
+    constexpr int64_t hi = std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(q < lo ? lo : (q > hi ? hi : q));
+}
+
 } // namespace orvelle

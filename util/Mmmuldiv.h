@@ -11,4 +11,10 @@ int32_t MulDiv32(int32_t a, int32_t b, int32_t c);
 // Same exceptions as MulDiv32.
 int32_t MulDiv32RN(int32_t a, int32_t b, int32_t c);
 
+// The non-raising forms, for values that come from files: a*b/c rounded to nearest with
+// an exact half away from zero, 0 for c = 0. The 64-bit form is exact for any product
+// that fits 64 bits and saturates beyond; the 32-bit form saturates to the int32 range.
+int64_t mulDivRound64(int64_t a, int64_t b, int64_t c);
+int32_t mulDivRoundSaturated(int64_t a, int64_t b, int64_t c);
+
 } // namespace orvelle

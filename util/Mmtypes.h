@@ -5,8 +5,8 @@
 
 namespace orvelle {
 
-static_assert(std::endian::native == std::endian::little,
-              "wave records are stored verbatim and assume a little-endian host");
+static_assert(
+    std::endian::native == std::endian::little, "wave records are stored verbatim and assume a little-endian host");
 
 using FOURCC = uint32_t;
 

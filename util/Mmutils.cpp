@@ -32,10 +32,7 @@ void GlobalFreeMem(void*& p)
     p = nullptr;
 }
 
-int64_t GlobalMemSize(const void* p)
-{
-    return p == nullptr ? 0 : (static_cast<const BlockHeader*>(p) - 1)->size;
-}
+int64_t GlobalMemSize(const void* p) { return p == nullptr ? 0 : (static_cast<const BlockHeader*>(p) - 1)->size; }
 
 void GlobalReAllocMem(void*& p, int64_t size)
 {

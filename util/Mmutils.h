@@ -11,10 +11,7 @@ inline int32_t Max(int32_t a, int32_t b) { return b < a ? a : b; }
 inline int32_t MinMax(int32_t x, int32_t lo, int32_t hi) { return x < lo ? lo : (x > hi ? hi : x); }
 inline bool InMinMax(int32_t x, int32_t lo, int32_t hi) { return lo <= x && x <= hi; }
 // True when x lies between a and b inclusive, whichever is the larger.
-inline bool InRange(int32_t x, int32_t a, int32_t b)
-{
-    return a <= b ? (a <= x && x <= b) : (b <= x && x <= a);
-}
+inline bool InRange(int32_t x, int32_t a, int32_t b) { return a <= b ? (a <= x && x <= b) : (b <= x && x <= a); }
 
 // A new zero-filled block; raises std::bad_alloc instead of returning null.
 void* GlobalAllocMem(int64_t size);

@@ -34,15 +34,9 @@ int32_t MulDivRoundSat(int64_t a, int64_t b, int64_t c)
 
 TMMWave::TMMWave() = default;
 
-TMMWave::~TMMWave()
-{
-    ClearWave();
-}
+TMMWave::~TMMWave() { ClearWave(); }
 
-void TMMWave::Error(uint16_t ident)
-{
-    throw EMMWaveError(LoadResStr(ident));
-}
+void TMMWave::Error(uint16_t ident) { throw EMMWaveError(LoadResStr(ident)); }
 
 void TMMWave::SetFileName(const std::string& name)
 {
@@ -172,10 +166,7 @@ void TMMWave::SetTimeFormat(TMMTimeFormats f)
     InitRegionList();
 }
 
-TWaveFormatEx* TMMWave::GetPWaveFormat() const
-{
-    return cb_ ? &cb_->Format : nullptr;
-}
+TWaveFormatEx* TMMWave::GetPWaveFormat() const { return cb_ ? &cb_->Format : nullptr; }
 
 uint16_t TMMWave::FormatTag() const
 {
@@ -215,20 +206,11 @@ std::string TMMWave::FormatString() const
     return text;
 }
 
-int32_t TMMWave::FileSize() const
-{
-    return cb_ ? cb_->FileSize : 0;
-}
+int32_t TMMWave::FileSize() const { return cb_ ? cb_->FileSize : 0; }
 
-int32_t TMMWave::DataSize() const
-{
-    return cb_ ? SamplesToTimeFormat(cb_->SampleCount) : 0;
-}
+int32_t TMMWave::DataSize() const { return cb_ ? SamplesToTimeFormat(cb_->SampleCount) : 0; }
 
-int32_t TMMWave::GetDataOffset() const
-{
-    return cb_ ? cb_->DataOffset : 0;
-}
+int32_t TMMWave::GetDataOffset() const { return cb_ ? cb_->DataOffset : 0; }
 
 int32_t TMMWave::SamplesToBytes(int32_t n) const
 {

@@ -46,8 +46,7 @@ inline constexpr uint16_t SNotValidForConversion = 144;
 inline constexpr uint16_t SErrorSeeking = 147;
 
 class TMMWave;
-using TMMWaveProgress =
-    std::function<void(TMMWave* sender, int32_t curByte, int32_t numBytes, bool& cancel)>;
+using TMMWaveProgress = std::function<void(TMMWave* sender, int32_t curByte, int32_t numBytes, bool& cancel)>;
 
 class TMMWave : public TMMObject {
 public:
@@ -108,7 +107,7 @@ public:
     // Opening, positioning, reading and writing.
     virtual void OpenFile();
     virtual void CloseFile();
-    virtual void ResetFile() {}
+    virtual void ResetFile() { }
     int32_t GetPosition() const;
     virtual void SetPosition(int32_t value);
     // Never 0: -1 when nothing is left, or once 4 zero bytes when the data ends early.
@@ -131,7 +130,7 @@ protected:
     // Up to `count` data bytes from the engine at its current position.
     virtual int32_t ReadInternal(char* buffer, int32_t count);
     // Hook for fades applied while reading; the plain wave has none.
-    virtual void InitPlayFadeList(bool /*restart*/) {}
+    virtual void InitPlayFadeList(bool /*restart*/) { }
     // The play regions for the current binding: one over the playing range.
     void InitRegionList();
     // Sum of the play regions' lengths, in samples.
@@ -150,16 +149,16 @@ private:
     bool fileMustExist_ = true;
     int32_t ioBufferSize_ = 32768;
     TMMTimeFormats timeFormat_ = tfSample;
-    int32_t startPos_ = 0;    // samples
-    int32_t endPos_ = 0;      // samples, exclusive
-    int32_t position_ = 0;    // samples from the start of the playing range
+    int32_t startPos_ = 0; // samples
+    int32_t endPos_ = 0; // samples, exclusive
+    int32_t position_ = 0; // samples from the start of the playing range
     int32_t bytesLeft_ = 0;
     int32_t lengthBytes_ = 0;
     TMMCutList regions_;
     int32_t regionIndex_ = 0;
     int32_t regionBytesLeft_ = 0;
     bool open_ = false;
-    bool assigning_ = false;  // while set, Changed is deferred
+    bool assigning_ = false; // while set, Changed is deferred
     bool changePending_ = false;
 };
 

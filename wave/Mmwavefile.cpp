@@ -14,14 +14,11 @@ namespace {
 
 constexpr int64_t kMaxInt32 = std::numeric_limits<int32_t>::max();
 
-int32_t ClampToInt32(int64_t v)
-{
-    return static_cast<int32_t>(v < 0 ? 0 : (v > kMaxInt32 ? kMaxInt32 : v));
-}
+int32_t ClampToInt32(int64_t v) { return static_cast<int32_t>(v < 0 ? 0 : (v > kMaxInt32 ? kMaxInt32 : v)); }
 
 // Releases a control block made for a binding unless `owner` has taken it.
 struct BlockGuard {
-    explicit BlockGuard(TWAVEIOCB* const& owner) : owner(owner) {}
+    explicit BlockGuard(TWAVEIOCB* const& owner) : owner(owner) { }
     BlockGuard(const BlockGuard&) = delete;
     BlockGuard& operator=(const BlockGuard&) = delete;
     ~BlockGuard()
@@ -85,10 +82,7 @@ void TMMWave::CloseFile()
     regionBytesLeft_ = 0;
 }
 
-int32_t TMMWave::GetPosition() const
-{
-    return cb_ ? SamplesToTimeFormat(position_) : -1;
-}
+int32_t TMMWave::GetPosition() const { return cb_ ? SamplesToTimeFormat(position_) : -1; }
 
 void TMMWave::SetPosition(int32_t value)
 {
@@ -128,10 +122,7 @@ void TMMWave::SeekToPlayPosition(int32_t p)
     Error(SErrorSeeking);
 }
 
-int32_t TMMWave::ReadInternal(char* buffer, int32_t count)
-{
-    return wioWaveReadData(cb_, buffer, count);
-}
+int32_t TMMWave::ReadInternal(char* buffer, int32_t count) { return wioWaveReadData(cb_, buffer, count); }
 
 int32_t TMMWave::ReadDataBytes(char* buffer, int32_t count)
 {

@@ -5,10 +5,10 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <memory>
 #include <new>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -358,10 +358,7 @@ uint32_t advanceWrite(MMIOHandle& h)
     return okOr(room(h) > 0, MMIOERR_CANNOTEXPAND);
 }
 
-uint32_t le32(const uint8_t* p)
-{
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 void putLE32(uint8_t* p, uint32_t v)
 {
@@ -408,8 +405,7 @@ uint32_t readChunkHeader(HMMIO h, MMCKINFO& ck, const MMCKINFO* parent)
 
 bool validChunkFlags(uint32_t flags)
 {
-    return (flags & ~(MMIO_CREATERIFF | MMIO_CREATELIST)) == 0 &&
-           flags != (MMIO_CREATERIFF | MMIO_CREATELIST);
+    return (flags & ~(MMIO_CREATERIFF | MMIO_CREATELIST)) == 0 && flags != (MMIO_CREATERIFF | MMIO_CREATELIST);
 }
 
 HMMIO openMemory(const MMIOINFO& info, uint32_t access, uint32_t flags)
@@ -446,7 +442,7 @@ HMMIO openDisk(const char* name, uint32_t access, uint32_t flags)
     h->fd = SysFileOps().open(name, oflags | O_NONBLOCK, 0666);
     if (h->fd < 0)
         return nullptr;
-    struct stat st {};
+    struct stat st { };
     if (::fstat(h->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         SysFileOps().close(h->fd);
         return nullptr;
@@ -632,8 +628,7 @@ uint32_t mmioSetInfo(HMMIO h, const MMIOINFO* info, uint32_t /*flags*/)
 
 uint32_t mmioAdvance(HMMIO h, MMIOINFO* info, uint32_t flags)
 {
-    if (h == nullptr || h->token || info == nullptr ||
-        (flags != MMIO_ADVANCE_READ && flags != MMIO_ADVANCE_WRITE))
+    if (h == nullptr || h->token || info == nullptr || (flags != MMIO_ADVANCE_READ && flags != MMIO_ADVANCE_WRITE))
         return MMIOERR_INVALIDPARAM;
     if (uint32_t r = takeBack(*h, *info); r != 0)
         return r;

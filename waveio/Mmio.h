@@ -23,10 +23,10 @@ inline constexpr size_t MMIO_MAXPATH = 4096;
 inline constexpr uint32_t MMIO_READ = 0x0000;
 inline constexpr uint32_t MMIO_WRITE = 0x0001;
 inline constexpr uint32_t MMIO_READWRITE = 0x0002;
-inline constexpr uint32_t MMIO_CREATE = 0x1000;   // create, or truncate an existing file
-inline constexpr uint32_t MMIO_PARSE = 0x0100;    // only qualify the name in place
-inline constexpr uint32_t MMIO_EXIST = 0x4000;    // only tell whether the file exists
-inline constexpr uint32_t MMIO_DELETE = 0x0200;   // only delete the file
+inline constexpr uint32_t MMIO_CREATE = 0x1000; // create, or truncate an existing file
+inline constexpr uint32_t MMIO_PARSE = 0x0100; // only qualify the name in place
+inline constexpr uint32_t MMIO_EXIST = 0x4000; // only tell whether the file exists
+inline constexpr uint32_t MMIO_DELETE = 0x0200; // only delete the file
 inline constexpr uint32_t MMIO_ALLOCBUF = 0x10000; // buffered I/O
 
 // mmioCreateChunk / mmioDescend flags.
@@ -47,7 +47,7 @@ enum : uint32_t {
     MMIOERR_CANNOTREAD = 2,
     MMIOERR_CANNOTWRITE = 3,
     MMIOERR_CANNOTSEEK = 4,
-    MMIOERR_CANNOTEXPAND = 5,  // a memory file cannot grow
+    MMIOERR_CANNOTEXPAND = 5, // a memory file cannot grow
     MMIOERR_CHUNKNOTFOUND = 6, // no further chunk inside the parent, or no header
     MMIOERR_OUTOFMEMORY = 7,
     MMIOERR_INVALIDPARAM = 8,
@@ -56,10 +56,8 @@ enum : uint32_t {
 
 inline constexpr FOURCC FourCC(char a, char b, char c, char d)
 {
-    return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
-           static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
-           static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
-           static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
+    return static_cast<uint32_t>(static_cast<uint8_t>(a)) | static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
+        static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
 }
 inline constexpr FOURCC FOURCC_RIFF = FourCC('R', 'I', 'F', 'F');
 inline constexpr FOURCC FOURCC_LIST = FourCC('L', 'I', 'S', 'T');
@@ -67,21 +65,21 @@ inline constexpr FOURCC FOURCC_MEM = FourCC('M', 'E', 'M', ' ');
 
 struct MMCKINFO {
     FOURCC ckid;
-    uint32_t cksize;       // body size as stored (for RIFF and LIST it includes the type)
-    FOURCC fccType;        // form or list type of a "RIFF" or "LIST" chunk
+    uint32_t cksize; // body size as stored (for RIFF and LIST it includes the type)
+    FOURCC fccType; // form or list type of a "RIFF" or "LIST" chunk
     uint32_t dwDataOffset; // file offset of the body
-    uint32_t dwFlags;      // MMIO_DIRTY: fix the size on ascend
+    uint32_t dwFlags; // MMIO_DIRTY: fix the size on ascend
 };
 
 // I/O state of an open handle, for direct access to its buffer.
 struct MMIOINFO {
-    uint32_t dwFlags;   // MMIO_CREATE when opened with create; MMIO_DIRTY set by writers
-    FOURCC fccIOProc;   // FOURCC_MEM for a memory file, 0 for a disk file
-    int32_t cchBuffer;  // size of the I/O buffer (of the whole block for a memory file)
-    char* pchBuffer;    // start of the I/O buffer
-    char* pchNext;      // next byte to read or write
-    char* pchEndRead;   // end of the bytes that can be read from the buffer
-    char* pchEndWrite;  // end of the room that can be written in the buffer
+    uint32_t dwFlags; // MMIO_CREATE when opened with create; MMIO_DIRTY set by writers
+    FOURCC fccIOProc; // FOURCC_MEM for a memory file, 0 for a disk file
+    int32_t cchBuffer; // size of the I/O buffer (of the whole block for a memory file)
+    char* pchBuffer; // start of the I/O buffer
+    char* pchNext; // next byte to read or write
+    char* pchEndRead; // end of the bytes that can be read from the buffer
+    char* pchEndWrite; // end of the room that can be written in the buffer
     int32_t lBufOffset; // file offset of pchBuffer
     uint32_t adwInfo[3]; // memory file: adwInfo[0] is the growth step (0: cannot grow)
 };

@@ -348,8 +348,7 @@ int32_t wioFormatRoom(const TWAVEIOCB* cb)
     return saturate32(GlobalMemSize(cb) - kFormatOffset);
 }
 
-int32_t wioFileOpen(HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const char* name,
-                    FOURCC fccType, uint32_t flags)
+int32_t wioFileOpen(HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const char* name, FOURCC fccType, uint32_t flags)
 {
     resHandle = 0;
     handle = nullptr;
@@ -358,7 +357,7 @@ int32_t wioFileOpen(HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const cha
     if ((flags & wioSrcResource) != 0) {
         ResourceBlock block = FindResource(name);
         if (openMemoryFile(handle, reinterpret_cast<const char*>(block.data),
-                           static_cast<int64_t>(std::min<size_t>(block.size, kInt32Max + 1))) != 0)
+                static_cast<int64_t>(std::min<size_t>(block.size, kInt32Max + 1))) != 0)
             return wioErrFile;
         // Compiled-in blocks need no loading; the handle only tells that one is in use.
         resHandle = reinterpret_cast<uintptr_t>(block.data);
@@ -439,8 +438,7 @@ int32_t wioWaveOpen(TWAVEIOCB* cb)
                 cb->Handle = rawHandle(fd);
         } else {
             HMMIO h = nullptr;
-            wioFileOpen(h, cb->RiffChunk, cb->ResHandle, static_cast<const char*>(cb->Source), FOURCC_WAVE,
-                        cb->Flags);
+            wioFileOpen(h, cb->RiffChunk, cb->ResHandle, static_cast<const char*>(cb->Source), FOURCC_WAVE, cb->Flags);
             cb->Handle = h;
         }
         if (cb->Handle == nullptr)
@@ -567,8 +565,8 @@ int32_t wioWaveReadData(TWAVEIOCB* cb, char* buffer, int32_t count)
     if (r <= 0)
         return r;
     cb->BytesLeft = Max(cb->BytesLeft - r, 0);
-    cb->SamplePos = saturate32(static_cast<int64_t>(cb->LastSample) - cb->FirstSample -
-                               wioBytesToSamplesEx(cb, cb->BytesLeft));
+    cb->SamplePos =
+        saturate32(static_cast<int64_t>(cb->LastSample) - cb->FirstSample - wioBytesToSamplesEx(cb, cb->BytesLeft));
     return r;
 }
 
@@ -711,10 +709,7 @@ bool wioIsWaveFile(const char* name, uint32_t flags)
     return ok;
 }
 
-bool wioGetFullPathName(char* name)
-{
-    return name != nullptr && mmioOpenA(name, nullptr, MMIO_PARSE) != nullptr;
-}
+bool wioGetFullPathName(char* name) { return name != nullptr && mmioOpenA(name, nullptr, MMIO_PARSE) != nullptr; }
 
 bool wioFileExists(const char* name) { return askService(name, MMIO_EXIST); }
 

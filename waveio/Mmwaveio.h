@@ -14,9 +14,9 @@
 namespace orvelle {
 
 // Result codes.
-inline constexpr int32_t wioErrGeneral = 101;  // no "fmt " chunk; a metadata copy failed; no open file
+inline constexpr int32_t wioErrGeneral = 101; // no "fmt " chunk; a metadata copy failed; no open file
 inline constexpr int32_t wioErrBadParam = 104; // missing block, format or name; sample out of range
-inline constexpr int32_t wioErrFile = 106;     // open, read, seek, write or finish failed; not RIFF/WAVE
+inline constexpr int32_t wioErrFile = 106; // open, read, seek, write or finish failed; not RIFF/WAVE
 inline constexpr int32_t wioErrNoMem = 107;
 
 // Source kinds (TWAVEIOCB::Flags).
@@ -57,8 +57,8 @@ struct TWAVEIOCB {
 // Bytes the control block holds for its format record (at least 18).
 int32_t wioFormatRoom(const TWAVEIOCB* cb);
 
-int32_t wioFileOpen(HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const char* name,
-                    FOURCC fccType, uint32_t flags);
+int32_t wioFileOpen(
+    HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const char* name, FOURCC fccType, uint32_t flags);
 void wioFileClose(HMMIO& handle, uintptr_t& resHandle);
 
 // For the memory kind `name` points to an MMIOINFO naming the block (pchBuffer, cchBuffer).

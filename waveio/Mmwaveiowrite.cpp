@@ -84,7 +84,7 @@ bool writeFact(HMMIO h, TWAVEIOCB* cb)
         return false;
     const uint32_t count = static_cast<uint32_t>(cb->SampleCount);
     const char value[4] = {static_cast<char>(count), static_cast<char>(count >> 8), static_cast<char>(count >> 16),
-                           static_cast<char>(count >> 24)};
+        static_cast<char>(count >> 24)};
     return mmioWrite(h, value, 4) == 4 && mmioAscend(h, &cb->DataChunk, 0) == 0;
 }
 
@@ -130,8 +130,8 @@ int32_t wioCreateFileInfoN(TWAVEIOCB*& cb, const TWaveFormatEx* format, int32_t 
     // The copy has cbSize 0 for PCM, so the written record never claims extra bytes.
     BlockGuard copy(wioCopyWaveFormatN(format, available));
     const int64_t size = GlobalMemSize(copy.get());
-    ControlBlockGuard block(static_cast<TWAVEIOCB*>(
-        GlobalAllocMem(std::max<int64_t>(sizeof(TWAVEIOCB), kFormatOffset + size))));
+    ControlBlockGuard block(
+        static_cast<TWAVEIOCB*>(GlobalAllocMem(std::max<int64_t>(sizeof(TWAVEIOCB), kFormatOffset + size))));
     std::memcpy(&block->Format, copy.get(), static_cast<size_t>(size));
     if (int32_t rc = RiffInitINFO(block->InfoList); rc != 0)
         return rc;

@@ -67,9 +67,8 @@ Bytes ConvertData(Bytes d, int bits, int32_t p)
     return d;
 }
 
-const char* const kInfoOrder[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM",
-                                  "IDPI", "IENG", "IGNR", "IKEY", "ILGT", "IMED", "INAM", "IPLT",
-                                  "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
+const char* const kInfoOrder[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM", "IDPI", "IENG",
+    "IGNR", "IKEY", "ILGT", "IMED", "INAM", "IPLT", "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
 
 // What the engine makes of a source file.
 struct Source {
@@ -249,8 +248,7 @@ TEST(ConvertFile, EveryPcmSampleAtZeroThirtyAndHundred)
 bool MakeWithSox(const std::string& out, int bits, int channels)
 {
     const std::string cmd = "sox -n -t wavpcm -b " + std::to_string(bits) + " -e signed-integer -c " +
-                            std::to_string(channels) + " -r 8000 '" + out +
-                            "' synth 0.3 sine 440 sine 660 gain -0.5 2>/dev/null";
+        std::to_string(channels) + " -r 8000 '" + out + "' synth 0.3 sine 440 sine 660 gain -0.5 2>/dev/null";
     return std::system(cmd.c_str()) == 0;
 }
 
@@ -367,7 +365,7 @@ TEST(ConvertFile, PermissionBitsAreKept)
     Scratch s(HandMade(2, 16, Bytes(8, 1)));
     ASSERT_EQ(::chmod(s.name.c_str(), 0640), 0);
     ASSERT_TRUE(TCoreForm().ConvertFile(s.name, 30));
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(::stat(s.name.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
@@ -383,14 +381,26 @@ TEST(ConvertFile, MissingOrBrokenFilesRaise)
 
 // ---- failure injection ---------------------------------------------------------------------
 
-enum class Fault { None, CreateOpen, Write, Finish, FsyncFile, FsyncFolder, RenameBackup, RenameTmp, Unlink, Read, Truncate };
+enum class Fault {
+    None,
+    CreateOpen,
+    Write,
+    Finish,
+    FsyncFile,
+    FsyncFolder,
+    RenameBackup,
+    RenameTmp,
+    Unlink,
+    Read,
+    Truncate
+};
 
 struct Injection {
     Fault fault = Fault::None;
-    std::string source;     // full name of the source
-    size_t truncateTo = 0;  // Fault::Truncate: length the source is cut to when it is opened for reading
+    std::string source; // full name of the source
+    size_t truncateTo = 0; // Fault::Truncate: length the source is cut to when it is opened for reading
     int sourceOpens = 0;
-    int readFd = -1;        // the source opened for reading its data
+    int readFd = -1; // the source opened for reading its data
     std::set<int> tmpFds, dirFds;
 };
 Injection gInj;
@@ -439,7 +449,8 @@ ssize_t WriteHook(int fd, const void* buf, size_t n)
         return FailWith(ENOSPC);
     // Finishing the file: the write that carries the "fact" chunk.
     const auto* bytes = static_cast<const char*>(buf);
-    if (gInj.fault == Fault::Finish && gInj.tmpFds.count(fd) && std::search(bytes, bytes + n, "fact", "fact" + 4) != bytes + n)
+    if (gInj.fault == Fault::Finish && gInj.tmpFds.count(fd) &&
+        std::search(bytes, bytes + n, "fact", "fact" + 4) != bytes + n)
         return FailWith(ENOSPC);
     return gReal.write(fd, buf, n);
 }
@@ -505,9 +516,9 @@ Bytes Noise(size_t bytes)
 
 struct FailureCase {
     Fault fault;
-    bool backupBefore;   // an older ".org" is there before the call
+    bool backupBefore; // an older ".org" is there before the call
     const char* afterName; // what the source name holds afterwards: "original", "converted" or "none"
-    bool tmpKept;        // the converted data stays in ".tmp"
+    bool tmpKept; // the converted data stays in ".tmp"
 };
 
 const FailureCase kFailures[] = {
@@ -529,7 +540,8 @@ TEST_F(ConvertFailure, EachFailingStepKeepsTheOriginalAndIsReported)
         for (size_t bytes : {size_t{4008}, size_t{100000}}) {
             if (c.fault == Fault::Read && bytes < 32768)
                 continue; // the whole of a small file is read with its header
-            SCOPED_TRACE("fault " + std::to_string(static_cast<int>(c.fault)) + ", " + std::to_string(bytes) + " bytes");
+            SCOPED_TRACE(
+                "fault " + std::to_string(static_cast<int>(c.fault)) + ", " + std::to_string(bytes) + " bytes");
             Scratch s(Noise(bytes));
             const std::string org = fs::path(s.name).replace_extension(".org").string();
             if (c.backupBefore)

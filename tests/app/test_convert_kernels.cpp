@@ -1,9 +1,9 @@
 // The cross-cancel kernels against a plain evaluation of the rule in floating point:
 // x = a - (b * percent) / 100 in double, rounded half to even (nearbyint under the
 // default rounding mode), clamped to the sample's range.
+#include <algorithm>
 #include <cfenv>
 #include <cmath>
-#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -162,7 +162,8 @@ TEST(CrossCancelKernel, WideSamplesAtTheirOwnWidth)
 // Strengths outside 0..100 take the 64-bit path; the result is still the formula's.
 TEST(CrossCancelKernel, StrengthsOutsideTheSliderRange)
 {
-    for (int32_t p : {-100, -57, 150, 100000, std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()}) {
+    for (int32_t p :
+        {-100, -57, 150, 100000, std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()}) {
         CheckPairs(kWidths[0], EdgesAndRandom(2), p);
         std::vector<uint8_t> buf, all;
         for (int a = 0; a < 256; a += 3)
@@ -188,13 +189,13 @@ struct Example {
 
 // Halfway values, clamping, and the second sample computed from the first as read.
 const Example kExamples[] = {
-    {16, 0, 5, 30, -2, 5},              // 0 - 1.5 goes to -2
-    {16, 0, 15, 30, -4, 15},            // 0 - 4.5 goes to -4
+    {16, 0, 5, 30, -2, 5}, // 0 - 1.5 goes to -2
+    {16, 0, 15, 30, -4, 15}, // 0 - 4.5 goes to -4
     {16, -32768, 32767, 100, -32768, 32767},
     {16, 1000, -1000, 30, 1300, -1300},
     {16, 1000, 1000, 100, 0, 0},
     {16, 7, -3, 0, 7, -3},
-    {8, 128, 133, 30, 126, 133},        // 0 - 1.5 goes to -2, plus 128
+    {8, 128, 133, 30, 126, 133}, // 0 - 1.5 goes to -2, plus 128
     {8, 255, 0, 100, 255, 0},
     {8, 255, 127, 100, 255, 0},
     {8, 200, 200, 100, 128, 128},
@@ -202,7 +203,7 @@ const Example kExamples[] = {
     {24, -8388608, 8388607, 100, -8388608, 8388607},
     {32, 0, 15, 30, -4, 15},
     {32, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(), 100,
-     std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()},
+        std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()},
 };
 
 TEST(CrossCancelKernel, WorkedExamples)

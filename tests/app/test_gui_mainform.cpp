@@ -37,8 +37,8 @@ using Frames = std::vector<std::pair<int16_t, int16_t>>;
 
 // Halfway values at 30 % and 45 %, clamping at both ends, and a second sample that must
 // be computed from the first as read.
-const Frames kFrames = {{0, 5},       {0, 15},         {0, 10},           {1000, -1000},  {-32768, 32767},
-                        {32767, 32767}, {-32768, -32768}, {12345, -321}, {7, -7}, {-3, 10}};
+const Frames kFrames = {{0, 5}, {0, 15}, {0, 10}, {1000, -1000}, {-32768, 32767}, {32767, 32767}, {-32768, -32768},
+    {12345, -321}, {7, -7}, {-3, 10}};
 
 Bytes Samples16(const Frames& frames)
 {
@@ -244,7 +244,8 @@ TEST_F(MainFormTest, FontIsTheJapaneseUiFontOrOneWithJapaneseGlyphs)
     const QFont font = form_.font();
     EXPECT_EQ(font.families().value(0), QString::fromUtf8("ＭＳ Ｐゴシック"));
     EXPECT_EQ(font.pixelSize(), 12);
-    EXPECT_TRUE(QFontMetrics(font).inFontUcs4(0x30B4)) << "no glyph for ゴ in " << QFontInfo(font).family().toStdString();
+    EXPECT_TRUE(QFontMetrics(font).inFontUcs4(0x30B4))
+        << "no glyph for ゴ in " << QFontInfo(font).family().toStdString();
     EXPECT_EQ(form_.LoadButton->font().pixelSize(), 12);
 }
 
@@ -270,7 +271,8 @@ TEST_F(MainFormTest, BusyCursorDuringConversionAndPreviousCursorAfter)
         QStringList errors;
     } cases[] = {
         {"returns", [] {}, {}},
-        {"raises the wave error", [] { throw EMMWaveError("Unable to open wave file"); }, {"Unable to open wave file."}},
+        {"raises the wave error", [] { throw EMMWaveError("Unable to open wave file"); },
+            {"Unable to open wave file."}},
         {"runs out of memory", [] { throw std::bad_alloc(); }, {"std::bad_alloc."}},
         {"raises something else", [] { throw 42; }, {"Unknown error."}},
     };

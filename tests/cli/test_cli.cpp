@@ -100,10 +100,10 @@ TEST(InfoJson, NamesTheFormat)
     const struct {
         const char* file;
         const char* name;
-    } cases[] = {{"sox-16-stereo-s.wav", "PCM"},       {"sox-imaadpcm-s.wav", "IMA ADPCM"},
-                 {"sox-msadpcm-mono-s.wav", "Microsoft ADPCM"}, {"sox-alaw-s.wav", "CCITT A-Law"},
-                 {"sox-ulaw-s.wav", "CCITT mu-Law"},   {"sox-float-s.wav", "Mediavision's ADPCM"},
-                 {"sox-24-extensible-s.wav", "Unknown"}};
+    } cases[] = {{"sox-16-stereo-s.wav", "PCM"}, {"sox-imaadpcm-s.wav", "IMA ADPCM"},
+        {"sox-msadpcm-mono-s.wav", "Microsoft ADPCM"}, {"sox-alaw-s.wav", "CCITT A-Law"},
+        {"sox-ulaw-s.wav", "CCITT mu-Law"}, {"sox-float-s.wav", "Mediavision's ADPCM"},
+        {"sox-24-extensible-s.wav", "Unknown"}};
     for (const auto& c : cases) {
         RunResult r = run({"info", "--json", (test::SamplesDir() / c.file).string()});
         ASSERT_EQ(r.status, 0) << c.file << r.err;
@@ -130,7 +130,7 @@ TEST(Info, SaysWhatIsWrong)
         const char* file;
         const char* reason;
     } cases[] = {{"bad-empty-s.wav", "not a RIFF/WAVE file"}, {"bad-rifx-s.wav", "not a RIFF/WAVE file"},
-                 {"bad-no-fmt-s.wav", "no \"fmt \" chunk"},   {"bad-zero-rate-s.wav", "unusable format"}};
+        {"bad-no-fmt-s.wav", "no \"fmt \" chunk"}, {"bad-zero-rate-s.wav", "unusable format"}};
     for (const auto& c : cases) {
         const std::string path = (test::SamplesDir() / c.file).string();
         RunResult r = run({"info", path});
@@ -146,8 +146,7 @@ TEST(Info, TextFormHasOneLinePerField)
     RunResult r = run({"info", path});
     ASSERT_EQ(r.status, 0) << r.err;
     const char* lines[] = {"formatTag: 1\n", "channels: 2\n", "sampleRate: 44100\n", "dataOffset: 124\n",
-                           "samples: 11025\n", "durationMs: 250\n", "info.INAM: Song s\n",
-                           "info.ISFT: Lavf59.27.100\n"};
+        "samples: 11025\n", "durationMs: 250\n", "info.INAM: Song s\n", "info.ISFT: Lavf59.27.100\n"};
     EXPECT_EQ(r.out.rfind("file: " + path + "\n", 0), 0u);
     for (const char* line : lines)
         EXPECT_NE(r.out.find(line), std::string::npos) << line;
@@ -262,8 +261,7 @@ TEST(Convert, ReportsBadAndMissingFilesAndGoesOn)
     RunResult r = run({"convert", "-s", "100", dir.file("bad.wav"), dir.file("missing.wav"), dir.file("good.wav")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("error " + dir.file("bad.wav") + ": Invalid wave file..."), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("error " + dir.file("missing.wav") + ": Error reading wave file"), std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find("error " + dir.file("missing.wav") + ": Error reading wave file"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "converted " + dir.file("good.wav") + "\n");
     EXPECT_EQ(test::ReadFileBytes(dir.file("bad.wav")), bad);
     EXPECT_EQ(test::ReadFileBytes(dir.file("good.wav.org")).size(), 0u) << "backup name replaces the extension";

@@ -36,10 +36,10 @@ inline std::filesystem::path SamplesDir()
     return std::filesystem::is_directory(p) ? p : std::filesystem::path();
 }
 
-#define ORVELLE_REQUIRE_SAMPLES()                                                              \
-    do {                                                                                       \
-        if (::orvelle::test::SamplesDir().empty())                                             \
-            GTEST_SKIP() << "sample folder " ORVELLE_SAMPLES_DIR " is absent";                 \
+#define ORVELLE_REQUIRE_SAMPLES()                                                                                      \
+    do {                                                                                                               \
+        if (::orvelle::test::SamplesDir().empty())                                                                     \
+            GTEST_SKIP() << "sample folder " ORVELLE_SAMPLES_DIR " is absent";                                         \
     } while (0)
 
 // A fresh folder for one test, removed afterwards.

@@ -11,8 +11,7 @@
 namespace orvelle {
 namespace {
 
-TMMCutRegion R(int32_t start, int32_t length, int32_t startBytes = 0, int32_t lengthBytes = 0,
-               uint32_t reserved = 0)
+TMMCutRegion R(int32_t start, int32_t length, int32_t startBytes = 0, int32_t lengthBytes = 0, uint32_t reserved = 0)
 {
     return TMMCutRegion{start, startBytes, length, lengthBytes, reserved};
 }
@@ -20,7 +19,7 @@ TMMCutRegion R(int32_t start, int32_t length, int32_t startBytes = 0, int32_t le
 bool SameFields(const TMMCutRegion& a, const TMMCutRegion& b)
 {
     return a.StartPos == b.StartPos && a.StartBytes == b.StartBytes && a.Length == b.Length &&
-           a.LengthBytes == b.LengthBytes && a.Reserved == b.Reserved;
+        a.LengthBytes == b.LengthBytes && a.Reserved == b.Reserved;
 }
 
 // A list with both notifications logged as "changing" / "change".
@@ -29,8 +28,14 @@ struct CutListFixture : ::testing::Test {
     std::vector<std::string> log;
     void SetUp() override
     {
-        list.OnChanging = [this](TMMCutList* s) { EXPECT_EQ(s, &list); log.push_back("changing"); };
-        list.OnChange = [this](TMMCutList* s) { EXPECT_EQ(s, &list); log.push_back("change"); };
+        list.OnChanging = [this](TMMCutList* s) {
+            EXPECT_EQ(s, &list);
+            log.push_back("changing");
+        };
+        list.OnChange = [this](TMMCutList* s) {
+            EXPECT_EQ(s, &list);
+            log.push_back("change");
+        };
     }
     void Fill(std::initializer_list<TMMCutRegion> regions)
     {
@@ -53,10 +58,22 @@ TEST_F(CutListFixture, LocateAndFindOnTwoRegions)
     EXPECT_EQ(list.LocateRegion(0), -1);
     EXPECT_EQ(list.FindRegion(0), -1);
     Fill({R(0, 10), R(100, 10)});
-    struct Case { int32_t pos, locate, find; };
+    struct Case {
+        int32_t pos, locate, find;
+    };
     const Case cases[] = {
-        {-1, 0, -1}, {0, 1, 0},   {5, 1, 0},    {9, 1, 0},    {10, 1, -1}, {50, 1, -1},
-        {99, 1, -1}, {100, 2, 1}, {109, 2, 1},  {110, 2, -1}, {INT32_MAX, 2, -1}, {INT32_MIN, 0, -1},
+        {-1, 0, -1},
+        {0, 1, 0},
+        {5, 1, 0},
+        {9, 1, 0},
+        {10, 1, -1},
+        {50, 1, -1},
+        {99, 1, -1},
+        {100, 2, 1},
+        {109, 2, 1},
+        {110, 2, -1},
+        {INT32_MAX, 2, -1},
+        {INT32_MIN, 0, -1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(list.LocateRegion(c.pos), c.locate) << c.pos;
@@ -68,7 +85,9 @@ TEST_F(CutListFixture, LocateAndFindOnTwoRegions)
 TEST_F(CutListFixture, LocateSkipsPastEqualStartsInLongerList)
 {
     Fill({R(0, 1), R(10, 1), R(10, 1), R(10, 1), R(20, 1), R(30, 1), R(40, 1)});
-    struct Case { int32_t pos, locate; };
+    struct Case {
+        int32_t pos, locate;
+    };
     const Case cases[] = {{-5, 0}, {0, 1}, {9, 1}, {10, 4}, {19, 4}, {20, 5}, {35, 6}, {40, 7}};
     for (const auto& c : cases)
         EXPECT_EQ(list.LocateRegion(c.pos), c.locate) << c.pos;
@@ -83,11 +102,18 @@ TEST_F(CutListFixture, FindHandlesEndsBeyondInt32)
 
 TEST_F(CutListFixture, AddRegionKeepsOrderAndRefusesStartsInside)
 {
-    struct Case { int32_t start; bool accepted; std::vector<int32_t> starts; };
+    struct Case {
+        int32_t start;
+        bool accepted;
+        std::vector<int32_t> starts;
+    };
     const Case cases[] = {
-        {5, false, {0, 100}},          {9, false, {0, 100}},
-        {50, true, {0, 50, 100}},      {-20, true, {-20, 0, 100}},
-        {200, true, {0, 100, 200}},    {110, true, {0, 100, 110}},
+        {5, false, {0, 100}},
+        {9, false, {0, 100}},
+        {50, true, {0, 50, 100}},
+        {-20, true, {-20, 0, 100}},
+        {200, true, {0, 100, 200}},
+        {110, true, {0, 100, 110}},
     };
     for (const auto& c : cases) {
         list.Clear();
@@ -112,7 +138,10 @@ TEST_F(CutListFixture, AddRegionIntoEmptyAndAfterZeroLength)
 
 TEST(TMMCutList, CapacityGrowsInSteps)
 {
-    struct Case { int adds; int32_t capacity; };
+    struct Case {
+        int adds;
+        int32_t capacity;
+    };
     const Case cases[] = {{1, 4}, {4, 4}, {5, 8}, {8, 8}, {9, 16}, {16, 16}, {17, 32}, {33, 48}, {49, 64}};
     for (const auto& c : cases) {
         TMMCutList list;

@@ -45,7 +45,11 @@ TEST_F(ObjectFixture, ChangedNotifiesOnlyOutsideUpdates)
 TEST_F(ObjectFixture, OnlyOutermostBracketChangesUpdateState)
 {
     // Each step: call (true = BeginUpdate), expected count, expected notifications so far.
-    struct Step { bool begin; int32_t count; int changes; };
+    struct Step {
+        bool begin;
+        int32_t count;
+        int changes;
+    };
     const Step steps[] = {{true, 1, 0}, {true, 2, 0}, {false, 1, 0}, {true, 2, 0}, {false, 1, 0}, {false, 0, 1}};
     for (const auto& s : steps) {
         s.begin ? obj.BeginUpdate() : obj.EndUpdate();

@@ -18,8 +18,8 @@ TEST(PcmHeader, BuildsAndValidates)
     struct Case {
         int bits, channels, rate;
         bool valid;
-    } cases[] = {{8, 1, 4000, true}, {16, 2, 100000, true}, {24, 2, 44100, false},
-                 {16, 3, 44100, false}, {16, 1, 3999, false}, {16, 1, 100001, false}};
+    } cases[] = {{8, 1, 4000, true}, {16, 2, 100000, true}, {24, 2, 44100, false}, {16, 3, 44100, false},
+        {16, 1, 3999, false}, {16, 1, 100001, false}};
     for (const auto& c : cases) {
         pcmBuildWaveHeader(&f, c.bits, c.channels, c.rate);
         EXPECT_EQ(pcmIsValidFormat(&f), c.valid) << c.bits << "/" << c.channels << "/" << c.rate;

@@ -18,8 +18,8 @@ TEST(FullPathName, IsAbsoluteAndNormalised)
     const struct {
         const char* in;
         const char* out;
-    } cases[] = {{"/dir/a.wav", "/dir/a.wav"}, {"/dir/./x/../a.wav", "/dir/a.wav"},
-                 {"//dir//a.wav", "/dir/a.wav"}, {"", ""}};
+    } cases[] = {
+        {"/dir/a.wav", "/dir/a.wav"}, {"/dir/./x/../a.wav", "/dir/a.wav"}, {"//dir//a.wav", "/dir/a.wav"}, {"", ""}};
     for (const auto& c : cases)
         EXPECT_EQ(FullPathName(c.in), c.out) << c.in;
     std::string rel = FullPathName("a.wav");
@@ -61,7 +61,10 @@ TEST(FileOps, ASeamCanFailOneStep)
 {
     TempDir dir;
     test::WriteFileBytes(dir.file("a"), {1});
-    SysFileOps().rename_noreplace = [](const char*, const char*) { errno = EIO; return -1; };
+    SysFileOps().rename_noreplace = [](const char*, const char*) {
+        errno = EIO;
+        return -1;
+    };
     EXPECT_FALSE(RenameFileNoReplace(dir.file("a"), dir.file("b")));
     ResetFileOps();
     EXPECT_TRUE(RenameFileNoReplace(dir.file("a"), dir.file("b")));

@@ -125,9 +125,8 @@ Bytes WriteInfo(TInfoChunk* list)
 
 TEST(RiffTable, IdsInOrderAndLookup)
 {
-    const char* ids[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM",
-                         "IDPI", "IENG", "IGNR", "IKEY", "ILGT", "IMED", "INAM", "IPLT",
-                         "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
+    const char* ids[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM", "IDPI", "IENG", "IGNR", "IKEY",
+        "ILGT", "IMED", "INAM", "IPLT", "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
     for (int32_t i = 0; i < kInfoCount; ++i) {
         EXPECT_STREQ(aINFO[i].id, ids[i]);
         EXPECT_GT(std::strlen(aINFO[i].name), 0u);
@@ -188,27 +187,26 @@ TEST(RiffInfo, ParsesEntriesWithoutLeavingTheBody)
 {
     const ParseCase cases[] = {
         {"two entries", Cat(Entry("INAM", std::string("Hi\0", 3)), Entry("IART", std::string("Me\0", 3))),
-         {{"INAM", "Hi"}, {"IART", "Me"}}},
+            {{"INAM", "Hi"}, {"IART", "Me"}}},
         {"unknown id skipped", Cat(Entry("IXYZ", std::string("zz\0", 3)), Entry("ICMT", std::string("c\0", 2))),
-         {{"ICMT", "c"}}},
+            {{"ICMT", "c"}}},
         {"later duplicate wins", Cat(Entry("INAM", std::string("a\0", 2)), Entry("INAM", std::string("b\0", 2))),
-         {{"INAM", "b"}}},
-        {"later empty duplicate wins", Cat(Entry("INAM", std::string("a\0", 2)), RawEntry("INAM", 0, {})),
-         {}},
-        {"size 0 carries no text", Cat(RawEntry("INAM", 0, {}), Entry("IART", std::string("x\0", 2))),
-         {{"IART", "x"}}},
+            {{"INAM", "b"}}},
+        {"later empty duplicate wins", Cat(Entry("INAM", std::string("a\0", 2)), RawEntry("INAM", 0, {})), {}},
+        {"size 0 carries no text", Cat(RawEntry("INAM", 0, {}), Entry("IART", std::string("x\0", 2))), {{"IART", "x"}}},
         {"header past the end dropped", Cat(Entry("INAM", std::string("ok\0", 3)), B("IAR")), {{"INAM", "ok"}}},
         {"header exactly at the end", RawEntry("INAM", 5, {}), {}},
         {"text past the end cut", RawEntry("INAM", 100, B("abc")), {{"INAM", "abc"}}},
         {"size 0xFFFFFFFF cut", RawEntry("INAM", 0xFFFFFFFFu, B("abcd")), {{"INAM", "abcd"}}},
         {"huge size after an entry ends parsing",
-         Cat(Entry("IART", std::string("x\0", 2)), RawEntry("INAM", 0xFFFFFFFEu, B("ab"))),
-         {{"IART", "x"}, {"INAM", "ab"}}},
-        {"no zero, even size, next header kept", Cat(RawEntry("INAM", 4, B("abcd")), Entry("IART", std::string("x\0", 2))),
-         {{"INAM", "abc"}, {"IART", "x"}}},
+            Cat(Entry("IART", std::string("x\0", 2)), RawEntry("INAM", 0xFFFFFFFEu, B("ab"))),
+            {{"IART", "x"}, {"INAM", "ab"}}},
+        {"no zero, even size, next header kept",
+            Cat(RawEntry("INAM", 4, B("abcd")), Entry("IART", std::string("x\0", 2))),
+            {{"INAM", "abc"}, {"IART", "x"}}},
         {"no zero, odd size, pad takes the zero",
-         Cat(RawEntry("INAM", 3, Cat(B("abc"), Bytes{'Q'})), Entry("IART", std::string("x\0", 2))),
-         {{"INAM", "abc"}, {"IART", "x"}}},
+            Cat(RawEntry("INAM", 3, Cat(B("abc"), Bytes{'Q'})), Entry("IART", std::string("x\0", 2))),
+            {{"INAM", "abc"}, {"IART", "x"}}},
         {"no zero at the end of the list", RawEntry("INAM", 2, B("ab")), {{"INAM", "ab"}}},
         {"odd size without pad at the end", RawEntry("INAM", 3, B(std::string("Hi\0", 3))), {{"INAM", "Hi"}}},
         {"zero inside the entry ends the text", RawEntry("INAM", 6, B(std::string("ab\0cd\0", 6))), {{"INAM", "ab"}}},
@@ -295,7 +293,7 @@ TEST(RiffInfo, SecondListReplacesTheFileTexts)
 TEST(RiffInfo, WritesInTableOrderWithPadding)
 {
     ReadList r(InfoList(Cat(Cat(Entry("ISFT", std::string("x\0", 2)), Entry("IXYZ", std::string("zz\0", 3))),
-                            Entry("INAM", std::string("Hi\0", 3)))));
+        Entry("INAM", std::string("Hi\0", 3)))));
     ASSERT_EQ(r.rc, 0);
     Bytes want = InfoList(Cat(Entry("INAM", std::string("Hi\0", 3)), Entry("ISFT", std::string("x\0", 2))));
     EXPECT_EQ(WriteInfo(r.list), want);
@@ -395,9 +393,9 @@ TEST(RiffInfo, CopyTakesNonEmptyCurrentTexts)
     EXPECT_EQ(dst.Current("ICOP"), "Keep");
     EXPECT_EQ(dst.Current("ISFT"), "tool");
     EXPECT_EQ(WriteInfo(dst.list),
-              InfoList(Cat(Cat(Cat(Entry("IART", std::string("Me\0", 3)), Entry("ICOP", std::string("Keep\0", 5))),
-                               Entry("INAM", std::string("Song\0", 5))),
-                           Entry("ISFT", std::string("tool\0", 5)))));
+        InfoList(Cat(Cat(Cat(Entry("IART", std::string("Me\0", 3)), Entry("ICOP", std::string("Keep\0", 5))),
+                         Entry("INAM", std::string("Song\0", 5))),
+            Entry("ISFT", std::string("tool\0", 5)))));
 }
 
 TEST(RiffInfo, CreateAndInsertAppend)
@@ -478,10 +476,7 @@ uint8_t* Block(const Bytes& b)
         std::memcpy(p, b.data(), b.size());
     return p;
 }
-Bytes BlockBytes(const uint8_t* p)
-{
-    return p ? Bytes(p, p + GlobalMemSize(p)) : Bytes();
-}
+Bytes BlockBytes(const uint8_t* p) { return p ? Bytes(p, p + GlobalMemSize(p)) : Bytes(); }
 Bytes DispChunk(uint32_t format, const Bytes& data)
 {
     Bytes body;

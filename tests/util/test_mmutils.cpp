@@ -1,6 +1,6 @@
+#include "platform/Exceptions.h"
 #include "util/Mmmuldiv.h"
 #include "util/Mmutils.h"
-#include "platform/Exceptions.h"
 
 #include <gtest/gtest.h>
 
@@ -17,10 +17,19 @@ struct MulDivCase {
 TEST(MulDiv32RN, RoundsHalvesAwayFromZero)
 {
     const MulDivCase cases[] = {
-        {5, 1, 2, 3},   {-5, 1, 2, -3}, {7, 1, 4, 2},      {5, 1, 4, 1},
-        {5, 1, -2, -3}, {-5, -1, 2, 3}, {0, 7, 3, 0},      {1000, 1000, 1000, 1000},
-        {INT_MAX, 2, 2, INT_MAX},       {INT_MIN, 1, 1, INT_MIN}, {1, 1, INT_MAX, 0},
-        {INT_MAX, 1, INT_MAX, 1},       {3, 1, INT_MIN, 0},
+        {5, 1, 2, 3},
+        {-5, 1, 2, -3},
+        {7, 1, 4, 2},
+        {5, 1, 4, 1},
+        {5, 1, -2, -3},
+        {-5, -1, 2, 3},
+        {0, 7, 3, 0},
+        {1000, 1000, 1000, 1000},
+        {INT_MAX, 2, 2, INT_MAX},
+        {INT_MIN, 1, 1, INT_MIN},
+        {1, 1, INT_MAX, 0},
+        {INT_MAX, 1, INT_MAX, 1},
+        {3, 1, INT_MIN, 0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(MulDiv32RN(c.a, c.b, c.c), c.expected) << c.a << "*" << c.b << "/" << c.c;

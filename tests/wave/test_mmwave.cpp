@@ -554,8 +554,7 @@ TEST_F(WaveTest, CreateFileFailureKeepsThePreviousBinding)
     const std::string good = MakeWave("good.wav");
     const TWaveFormatEx f = PcmFormat(1, 8000, 8);
     const std::string names[] = {
-        dir.file("no-such-folder/x.wav"),
-        dir.file(std::string(5000, 'n') + ".wav"), // longer than a path buffer holds
+        dir.file("no-such-folder/x.wav"), dir.file(std::string(5000, 'n') + ".wav"), // longer than a path buffer holds
     };
     for (const std::string& name : names) {
         TMMWave w;
@@ -633,9 +632,8 @@ protected:
 
 TEST_F(WaveSamples, DescribesRealFiles)
 {
-    const char* files[] = {"sox-16-stereo-s.wav", "sox-8-mono-s.wav",     "ffmpeg-16-info-s.wav",
-                           "espeak-voice-s.wav",  "alsa-Front_Left.wav",   "hand-8stereo-s.wav",
-                           "sox-msadpcm-mono-s.wav", "ffmpeg-16-6ch-s.wav"};
+    const char* files[] = {"sox-16-stereo-s.wav", "sox-8-mono-s.wav", "ffmpeg-16-info-s.wav", "espeak-voice-s.wav",
+        "alsa-Front_Left.wav", "hand-8stereo-s.wav", "sox-msadpcm-mono-s.wav", "ffmpeg-16-6ch-s.wav"};
     for (const char* file : files) {
         SCOPED_TRACE(file);
         const nlohmann::json& e = expected.at(file);

@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/Resources.h"
-#include "util/Mmutils.h"
 #include "test_engine_support.h"
+#include "util/Mmutils.h"
 
 namespace orvelle {
 namespace {
@@ -82,46 +82,49 @@ std::vector<ScanCase> ScanCases()
         {"riff size too big", WithRiffSize(Canonical(), 5000), 0, 44, 40, 10, 4},
         {"riff size all ones", WithRiffSize(Canonical(), 0xFFFFFFFF), 0, 44, 40, 10, 4},
         {"data past the end cut to frames", RiffWave(Cat({fmt, RawChunk("data", 100, Pattern(42))})), 0, 44, 40, 10, 4},
-        {"data size all ones", WithRiffSize(RiffWave(Cat({fmt, RawChunk("data", 0xFFFFFFFF, Pattern(42))})), 0xFFFFFFFF),
-         0, 44, 40, 10, 4},
+        {"data size all ones",
+            WithRiffSize(RiffWave(Cat({fmt, RawChunk("data", 0xFFFFFFFF, Pattern(42))})), 0xFFFFFFFF), 0, 44, 40, 10,
+            4},
         {"list after data ends the data", RiffWave(Cat({fmt, Data(40), info})), 0, 44, 40, 10, 4},
         {"odd 8-bit data then a chunk: pad is a frame", RiffWave(Cat({mono8, odd5, info})), 0, 44, 6, 6, 1},
         {"odd 8-bit data unpadded at the end", RiffWave(Cat({mono8, odd5NoPad})), 0, 44, 5, 5, 1},
         {"chunk past riff after data, fmt first", RiffWave(Cat({fmt, Data(40), RawChunk("junk", 1000, Pattern(4))})), 0,
-         44, 52, 13, 4},
+            44, 52, 13, 4},
         {"chunk past riff before fmt swallows it", RiffWave(Cat({Data(40), RawChunk("junk", 1000, Pattern(4)), fmt})),
-         wioErrGeneral, 0, 0, 0, 0},
+            wioErrGeneral, 0, 0, 0, 0},
         {"empty data then a second data", RiffWave(Cat({fmt, Data(0), Data(40)})), 0, 52, 40, 10, 4},
         {"empty data, second data, then a chunk", RiffWave(Cat({fmt, Data(0), Data(40), info})), 0, 52, 40, 10, 4},
         {"second data chunk ends the scan", RiffWave(Cat({fmt, Data(40), Data(8)})), 0, 44, 40, 10, 4},
         {"second fmt ends the scan", RiffWave(Cat({fmt, fmt, Data(40)})), 0, 0, 108, 27, 4},
         {"fmt without data", RiffWave(fmt), 0, 0, 36, 9, 4},
         {"wrong stored block align", RiffWave(Cat({Chunk("fmt ", FmtBody(1, 2, 8000, 5, 3, 16)), Data(40)})), 0, 44, 39,
-         10, 4},
+            10, 4},
         {"fact lies", RiffWave(Cat({fmt, Chunk("fact", Le32(999)), Data(40)})), 0, 56, 40, 10, 4},
         {"junk before fmt stepped over", RiffWave(Cat({Chunk("junk", Pattern(10)), fmt, Data(40)})), 0, 62, 40, 10, 4},
         {"data before fmt", RiffWave(Cat({Data(40), fmt})), 0, 20, 40, 10, 4},
-        {"14-byte fmt of another tag", RiffWave(Cat({Chunk("fmt ", Head(FmtBody(6, 1, 8000, 8000, 1, 8), 14)), Data(40)})),
-         0, 42, 40, 40, 1},
+        {"14-byte fmt of another tag",
+            RiffWave(Cat({Chunk("fmt ", Head(FmtBody(6, 1, 8000, 8000, 1, 8), 14)), Data(40)})), 0, 42, 40, 40, 1},
         {"18-byte fmt", RiffWave(Cat({Chunk("fmt ", Cat({test::PcmFmtBody(2, 8000, 16), Bytes{0, 0}})), Data(40)})), 0,
-         46, 40, 10, 4},
+            46, 40, 10, 4},
         // Refused.
         {"zero rate", RiffWave(Cat({Chunk("fmt ", FmtBody(1, 2, 0, 0, 4, 16)), Data(40)})), wioErrFile, 0, 0, 0, 0},
-        {"zero byte rate", RiffWave(Cat({Chunk("fmt ", FmtBody(1, 2, 8000, 0, 4, 16)), Data(40)})), wioErrFile, 0, 0, 0, 0},
-        {"zero block align", RiffWave(Cat({Chunk("fmt ", FmtBody(1, 2, 8000, 32000, 0, 16)), Data(40)})), wioErrFile, 0, 0,
-         0, 0},
+        {"zero byte rate", RiffWave(Cat({Chunk("fmt ", FmtBody(1, 2, 8000, 0, 4, 16)), Data(40)})), wioErrFile, 0, 0, 0,
+            0},
+        {"zero block align", RiffWave(Cat({Chunk("fmt ", FmtBody(1, 2, 8000, 32000, 0, 16)), Data(40)})), wioErrFile, 0,
+            0, 0, 0},
         {"zero channels", RiffWave(Cat({Chunk("fmt ", FmtBody(1, 0, 8000, 32000, 4, 16)), Data(40)})), wioErrFile, 0, 0,
-         0, 0},
-        {"pcm frame under a byte", RiffWave(Cat({Chunk("fmt ", FmtBody(1, 1, 8000, 8000, 1, 4)), Data(40)})), wioErrFile,
-         0, 0, 0, 0},
+            0, 0},
+        {"pcm frame under a byte", RiffWave(Cat({Chunk("fmt ", FmtBody(1, 1, 8000, 8000, 1, 4)), Data(40)})),
+            wioErrFile, 0, 0, 0, 0},
         {"non-pcm zero block align", RiffWave(Cat({Chunk("fmt ", FmtBody(2, 1, 8000, 4000, 0, 4)), Data(40)})),
-         wioErrFile, 0, 0, 0, 0},
-        {"pcm fmt of 14 bytes has no bits", RiffWave(Cat({Chunk("fmt ", Head(FmtBody(1, 2, 8000, 32000, 4, 16), 14)), Data(40)})),
-         wioErrFile, 0, 0, 0, 0},
+            wioErrFile, 0, 0, 0, 0},
+        {"pcm fmt of 14 bytes has no bits",
+            RiffWave(Cat({Chunk("fmt ", Head(FmtBody(1, 2, 8000, 32000, 4, 16), 14)), Data(40)})), wioErrFile, 0, 0, 0,
+            0},
         {"empty fmt", RiffWave(Cat({Chunk("fmt ", {}), Data(40)})), wioErrFile, 0, 0, 0, 0},
         {"no fmt", RiffWave(Data(40)), wioErrGeneral, 0, 0, 0, 0},
         {"junk all ones before fmt", RiffWave(Cat({RawChunk("junk", 0xFFFFFFFF, Pattern(4)), fmt, Data(40)})),
-         wioErrGeneral, 0, 0, 0, 0},
+            wioErrGeneral, 0, 0, 0, 0},
     };
 }
 
@@ -349,7 +352,7 @@ TEST(EngineScan, BadSampleFilesRefused)
 {
     ORVELLE_REQUIRE_SAMPLES();
     for (const char* name : {"bad-fmt-short-s.wav", "bad-zero-rate-s.wav", "bad-zero-channels-s.wav", "bad-rifx-s.wav",
-                             "bad-no-fmt-s.wav", "bad-short-s.wav", "bad-text-s.wav", "bad-empty-s.wav"}) {
+             "bad-no-fmt-s.wav", "bad-short-s.wav", "bad-text-s.wav", "bad-empty-s.wav"}) {
         SCOPED_TRACE(name);
         const Bytes image = test::ReadFileBytes(test::SamplesDir() / name);
         CbHolder h;
@@ -377,8 +380,13 @@ TEST_F(EngineOpen, PositionClampsToTheWindow)
         int32_t first, last, pos;
         int32_t samplePos, bytesLeft;
     } cases[] = {
-        {0, 10, 0, 0, 40}, {0, 10, 9, 9, 4}, {0, 10, 100, 9, 4}, {3, 10, 0, 0, 28},
-        {3, 5, 0, 0, 8},   {3, 5, 7, 1, 4},  {0, 1, 5, 0, 4},
+        {0, 10, 0, 0, 40},
+        {0, 10, 9, 9, 4},
+        {0, 10, 100, 9, 4},
+        {3, 10, 0, 0, 28},
+        {3, 5, 0, 0, 8},
+        {3, 5, 7, 1, 4},
+        {0, 1, 5, 0, 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.first << ".." << c.last << " @" << c.pos);
@@ -404,8 +412,12 @@ TEST_F(EngineOpen, WindowErrors)
         int32_t n;
         int32_t code;
     } cases[] = {
-        {true, -1, wioErrBadParam}, {true, 10, wioErrBadParam}, {true, 9, 0},
-        {false, 9, wioErrBadParam}, {false, 11, wioErrBadParam}, {false, 10, 0},
+        {true, -1, wioErrBadParam},
+        {true, 10, wioErrBadParam},
+        {true, 9, 0},
+        {false, 9, wioErrBadParam},
+        {false, 11, wioErrBadParam},
+        {false, 10, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << (c.first ? "first " : "last ") << c.n);
@@ -458,7 +470,8 @@ TEST(EngineRead, WindowNeverPassesTheData)
             ASSERT_EQ(wioWaveOpen(h.cb), 0);
             EXPECT_EQ(h->BytesLeft, 10);
             std::vector<char> buf(64);
-            const int32_t r = direct ? wioWaveReadDataDirect(h.cb, buf.data(), 64) : wioWaveReadData(h.cb, buf.data(), 64);
+            const int32_t r =
+                direct ? wioWaveReadDataDirect(h.cb, buf.data(), 64) : wioWaveReadData(h.cb, buf.data(), 64);
             ASSERT_EQ(r, 10);
             EXPECT_EQ(std::memcmp(buf.data(), data.data(), 10), 0);
             EXPECT_EQ(h->BytesLeft, 0);
@@ -620,26 +633,56 @@ TEST(EngineConvert, Table)
         Op op;
         int32_t in, out;
     } cases[] = {
-        {&kStereo16, B2S, 1000, 250}, {&kStereo16, S2B, 3, 12},     {&kStereo16, B2T, 1000, 6},
-        {&kStereo16, S2T, 441, 10},   {&kStereo16, T2S, 10, 441},   {&kStereo16, T2B, 10, 1764},
-        {&kStereo16, BPS, 0, 4},      {&kMono8, B2S, -2, -2},       {&kMono8, T2B, 1, 22},
-        {&kIma, S2B, 1, 512},         {&kIma, B2S, 2816, 5566},     {&kIma, T2B, 1, 512},
-        {&kHalf, B2S, 1, 1},          {&kHalf, B2S, -1, -1},        {&kHalf, B2S, 3, 2},
-        {&kHuge, B2S, 1000, INT32_MAX}, {&kZero, B2S, 1000, 0},     {&kZero, S2B, 1000, 0},
-        {&kZero, B2T, 1000, 0},       {&kZero, S2T, 1000, 0},       {&kZero, T2S, 1000, 0},
-        {&kZero, T2B, 1000, 0},       {nullptr, B2S, 1000, 0},      {nullptr, S2B, 1000, 0},
+        {&kStereo16, B2S, 1000, 250},
+        {&kStereo16, S2B, 3, 12},
+        {&kStereo16, B2T, 1000, 6},
+        {&kStereo16, S2T, 441, 10},
+        {&kStereo16, T2S, 10, 441},
+        {&kStereo16, T2B, 10, 1764},
+        {&kStereo16, BPS, 0, 4},
+        {&kMono8, B2S, -2, -2},
+        {&kMono8, T2B, 1, 22},
+        {&kIma, S2B, 1, 512},
+        {&kIma, B2S, 2816, 5566},
+        {&kIma, T2B, 1, 512},
+        {&kHalf, B2S, 1, 1},
+        {&kHalf, B2S, -1, -1},
+        {&kHalf, B2S, 3, 2},
+        {&kHuge, B2S, 1000, INT32_MAX},
+        {&kZero, B2S, 1000, 0},
+        {&kZero, S2B, 1000, 0},
+        {&kZero, B2T, 1000, 0},
+        {&kZero, S2T, 1000, 0},
+        {&kZero, T2S, 1000, 0},
+        {&kZero, T2B, 1000, 0},
+        {nullptr, B2S, 1000, 0},
+        {nullptr, S2B, 1000, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "op " << c.op << " in " << c.in);
         int32_t r = 0;
         switch (c.op) {
-        case B2S: r = wioBytesToSamples(c.format, c.in); break;
-        case S2B: r = wioSamplesToBytes(c.format, c.in); break;
-        case B2T: r = wioBytesToTime(c.format, c.in); break;
-        case S2T: r = wioSamplesToTime(c.format, c.in); break;
-        case T2S: r = wioTimeToSamples(c.format, c.in); break;
-        case T2B: r = wioTimeToBytes(c.format, c.in); break;
-        case BPS: r = wioBytesPerSample(c.format); break;
+        case B2S:
+            r = wioBytesToSamples(c.format, c.in);
+            break;
+        case S2B:
+            r = wioSamplesToBytes(c.format, c.in);
+            break;
+        case B2T:
+            r = wioBytesToTime(c.format, c.in);
+            break;
+        case S2T:
+            r = wioSamplesToTime(c.format, c.in);
+            break;
+        case T2S:
+            r = wioTimeToSamples(c.format, c.in);
+            break;
+        case T2B:
+            r = wioTimeToBytes(c.format, c.in);
+            break;
+        case BPS:
+            r = wioBytesPerSample(c.format);
+            break;
         }
         EXPECT_EQ(r, c.out);
     }
@@ -676,9 +719,15 @@ TEST(EngineFormat, Names)
         uint16_t tag;
         const char* name;
     } cases[] = {
-        {0x0000, "Unknown"},         {0x0001, "PCM"},       {0x0011, "IMA ADPCM"},
-        {0x0209, "Dolby AC2"},       {0x020C, "PCM 32"},    {0x0002, "Microsoft ADPCM"},
-        {0xFFFF, "*DEVELOPMENT ONLY TAG*"}, {0x1234, "Unknown"}, {0xFFFE, "Unknown"},
+        {0x0000, "Unknown"},
+        {0x0001, "PCM"},
+        {0x0011, "IMA ADPCM"},
+        {0x0209, "Dolby AC2"},
+        {0x020C, "PCM 32"},
+        {0x0002, "Microsoft ADPCM"},
+        {0xFFFF, "*DEVELOPMENT ONLY TAG*"},
+        {0x1234, "Unknown"},
+        {0xFFFE, "Unknown"},
     };
     std::string text;
     for (const auto& c : cases) {

@@ -41,7 +41,7 @@ void WriteWave(const std::string& name, const TWaveFormatEx& format, const Bytes
     ASSERT_EQ(wioWriteFileInfo(h.cb, name.c_str()), 0);
     if (!data.empty()) {
         ASSERT_EQ(wioWaveWriteData(h.cb, reinterpret_cast<const char*>(data.data()), static_cast<int32_t>(data.size())),
-                  static_cast<int32_t>(data.size()));
+            static_cast<int32_t>(data.size()));
     }
     ASSERT_EQ(wioWaveClose(h.cb), 0);
 }
@@ -181,8 +181,7 @@ TEST(EngineWrite, CopyFileInfo)
     ASSERT_EQ(wioCreateFileInfo(dst.cb, &format), 0);
     EXPECT_EQ(wioCopyFileInfo(nullptr, src.cb), wioErrBadParam);
     EXPECT_EQ(wioCopyFileInfo(dst.cb, nullptr), wioErrBadParam);
-    RiffModifyINFO(src->InfoList, RiffFindPIINFO(src->InfoList, FourCC('I', 'C', 'M', 'T')), 1, 0,
-                   RiffNewText("note"));
+    RiffModifyINFO(src->InfoList, RiffFindPIINFO(src->InfoList, FourCC('I', 'C', 'M', 'T')), 1, 0, RiffNewText("note"));
     ASSERT_EQ(wioCopyFileInfo(dst.cb, src.cb), 0);
     TInfoData* item = RiffFindPIINFO(dst->InfoList, FourCC('I', 'C', 'M', 'T'));
     ASSERT_NE(RiffInfoText(dst->InfoList, item), nullptr);
@@ -194,7 +193,7 @@ Bytes ExistingFile()
 {
     const TWaveFormatEx format = test::PcmFormat(2, 8000, 16);
     return test::RiffWave(Cat({Chunk("fmt ", RecordBytes(format, 16)), Chunk("data", Pattern(40)),
-                               test::InfoList("INAM", "Hi"), Chunk("junk", Pattern(20, 0x90))}));
+        test::InfoList("INAM", "Hi"), Chunk("junk", Pattern(20, 0x90))}));
 }
 
 TEST(EngineWrite, WrittenMarkAndReopening)
@@ -251,7 +250,7 @@ TEST(EngineWrite, InPlace)
     Bytes data = Pattern(40);
     std::memcpy(data.data() + 8, frame, 4);
     const Bytes head = test::RiffWave(Cat({Chunk("fmt ", Bytes(original.begin() + 20, original.begin() + 36)),
-                                           Chunk("data", data), Chunk("fact", Le32(10)), test::InfoList("INAM", "Hi")}));
+        Chunk("data", data), Chunk("fact", Le32(10)), test::InfoList("INAM", "Hi")}));
     ASSERT_EQ(head.size(), 120u);
     const Bytes file = test::ReadFileBytes(name);
     ASSERT_EQ(file.size(), original.size());
@@ -385,7 +384,7 @@ std::string PythonWaveInfo(const std::string& name)
 {
     const std::string cmd = "python3 -c 'import sys, wave; w = wave.open(sys.argv[1]); print(w.getnchannels(), "
                             "w.getsampwidth(), w.getframerate(), w.getnframes())' '" +
-                            name + "' 2>&1";
+        name + "' 2>&1";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(cmd.c_str(), "r"), ::pclose);
     if (!pipe)
         return "no python";
@@ -451,9 +450,8 @@ TEST(EngineWrite, CopiesOfTheSampleFiles)
         EXPECT_EQ(back->DataSize, src->DataSize);
 
         const std::string want = std::to_string(src->Format.nChannels) + " " +
-                                 std::to_string(src->Format.wBitsPerSample / 8) + " " +
-                                 std::to_string(src->Format.nSamplesPerSec) + " " +
-                                 std::to_string(src->SampleCount) + "\n";
+            std::to_string(src->Format.wBitsPerSample / 8) + " " + std::to_string(src->Format.nSamplesPerSec) + " " +
+            std::to_string(src->SampleCount) + "\n";
         EXPECT_EQ(PythonWaveInfo(out), want);
         ++copied;
     }

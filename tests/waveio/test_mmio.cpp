@@ -2,11 +2,11 @@
 // memory, chunk stepping, failures of the file system and the 32-bit offset limit.
 #include "waveio/Mmio.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -29,7 +29,7 @@ using test::Bytes;
 // Deterministic pseudo-random numbers for generated contents and operation mixes.
 class Lcg {
 public:
-    explicit Lcg(uint32_t seed) : state_(seed) {}
+    explicit Lcg(uint32_t seed) : state_(seed) { }
     uint32_t next()
     {
         state_ = state_ * 1664525u + 1013904223u;
@@ -259,9 +259,12 @@ TEST(MmioFourCC, TextsArePaddedWithSpaces)
         const char* text;
         FOURCC code;
     } cases[] = {
-        {"WAVE", FourCC('W', 'A', 'V', 'E')}, {"fmt", FourCC('f', 'm', 't', ' ')},
-        {"I", FourCC('I', ' ', ' ', ' ')},    {"", FourCC(' ', ' ', ' ', ' ')},
-        {"LISTS", FOURCC_LIST},               {"RIFF", 0x46464952u},
+        {"WAVE", FourCC('W', 'A', 'V', 'E')},
+        {"fmt", FourCC('f', 'm', 't', ' ')},
+        {"I", FourCC('I', ' ', ' ', ' ')},
+        {"", FourCC(' ', ' ', ' ', ' ')},
+        {"LISTS", FOURCC_LIST},
+        {"RIFF", 0x46464952u},
     };
     for (const auto& c : cases)
         EXPECT_EQ(mmioStringToFOURCCA(c.text, 0), c.code) << c.text;
@@ -306,8 +309,8 @@ void RunMixedOps(HMMIO h, Model& model, bool direct, uint32_t seed, int steps)
     for (int step = 0; step < steps; ++step) {
         auto op = static_cast<Op>(r.below(direct ? 5 : 3));
         int64_t len = r.below(r.below(4) == 0 ? 20000 : 300);
-        SCOPED_TRACE(testing::Message() << "step " << step << " op " << int(op) << " len " << len
-                                        << " pos " << model.pos);
+        SCOPED_TRACE(
+            testing::Message() << "step " << step << " op " << int(op) << " len " << len << " pos " << model.pos);
         if (op == Op::Seek) {
             int64_t to = r.below(static_cast<int64_t>(model.bytes.size()) + 64);
             ASSERT_EQ(mmioSeek(h, static_cast<int32_t>(to), 0), to);
@@ -316,8 +319,8 @@ void RunMixedOps(HMMIO h, Model& model, bool direct, uint32_t seed, int steps)
             Bytes want;
             int64_t k = model.Read(want, len);
             std::vector<char> got(static_cast<size_t>(len) + 1);
-            int64_t n = op == Op::Read ? mmioRead(h, got.data(), static_cast<int32_t>(len))
-                                       : DirectRead(h, got.data(), len);
+            int64_t n =
+                op == Op::Read ? mmioRead(h, got.data(), static_cast<int32_t>(len)) : DirectRead(h, got.data(), len);
             ASSERT_EQ(n, k);
             ASSERT_TRUE(std::equal(want.begin(), want.end(), reinterpret_cast<uint8_t*>(got.data())));
         } else {
@@ -338,7 +341,7 @@ void RunMixedOps(HMMIO h, Model& model, bool direct, uint32_t seed, int steps)
     }
 }
 
-class MixedDiskIo : public MmioTest, public ::testing::WithParamInterface<int32_t> {};
+class MixedDiskIo : public MmioTest, public ::testing::WithParamInterface<int32_t> { };
 
 TEST_P(MixedDiskIo, MatchesTheModel)
 {
@@ -425,7 +428,7 @@ TEST_F(MmioTest, LargeReadsBypassTheBuffer)
         EXPECT_EQ(gReads[1].first, dst.data() + held);
         EXPECT_EQ(gReads[1].second, 20000 - held);
         EXPECT_TRUE(std::equal(dst.begin(), dst.begin() + 20000, content.begin() + 10,
-                               [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }));
+            [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }));
 
         // A read just below the buffer size after it goes through the buffer again.
         ASSERT_EQ(mmioRead(h, dst.data(), size - 1), size - 1);
@@ -603,7 +606,7 @@ TEST_F(MmioTest, AscendPastTheLimitIsAnError)
     } cases[] = {
         {8, 0xFFFFFFFF, MMIOERR_CANNOTSEEK},
         {0x7FFFFFF0, 0x0F, MMIOERR_CANNOTSEEK}, // the pad would end at 0x80000000
-        {0x7FFFFFF0, 0x0E, 0},                  // ends at 0x7FFFFFFE
+        {0x7FFFFFF0, 0x0E, 0}, // ends at 0x7FFFFFFE
         {0xFFFFFFF8, 0x10, MMIOERR_CANNOTSEEK},
     };
     for (const auto& c : cases) {
