@@ -1,6 +1,5 @@
 #include "Describe.h"
 
-#include "platform/Exceptions.h"
 #include "util/Mmmuldiv.h"
 #include "waveio/Mmwaveio.h"
 
@@ -76,19 +75,6 @@ std::string refusalReason(const std::string& path, int32_t code)
     return "unusable format or unreadable chunks (code " + std::to_string(code) + ")";
 }
 
-int64_t durationMs(int32_t samples, uint32_t rate)
-{
-    if (rate == 0 || rate > INT32_MAX)
-        return 0;
-    try {
-        return MulDiv32RN(samples, 1000, static_cast<int32_t>(rate));
-    } catch (const EIntOverflow&) {
-        // Very long files at very low rates: same rounding, in 64 bits.
-        int64_t p = static_cast<int64_t>(samples) * 1000;
-        return (p + static_cast<int64_t>(rate) / 2) / rate;
-    }
-}
-
 void fill(const TWAVEIOCB& cb, WaveDescription& out)
 {
     const TWaveFormatEx& f = cb.Format;
@@ -102,7 +88,7 @@ void fill(const TWAVEIOCB& cb, WaveDescription& out)
     out.dataOffset = cb.DataOffset;
     out.dataBytes = cb.DataSize;
     out.samples = cb.SampleCount;
-    out.durationMs = durationMs(cb.SampleCount, f.nSamplesPerSec);
+    out.durationMs = mulDivRound64(cb.SampleCount, 1000, f.nSamplesPerSec); // 0 for a rate of 0
     out.fileSize = cb.FileSize;
     out.info.clear();
     for (TInfoData* item = cb.InfoList ? cb.InfoList->Items : nullptr; item; item = item->Next) {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -306,6 +308,7 @@ TEST_F(WaveTest, ReadsInBlocksUntilTheEnd)
     EXPECT_EQ(got, DataOf(image, 0, 10000));
     EXPECT_EQ(w.GetPosition(), 2500);
     EXPECT_EQ(w.GetBytesLeft(), 0);
+    EXPECT_FALSE(w.readEndedEarly());
 }
 
 TEST_F(WaveTest, ReadsSamples)
@@ -351,7 +354,11 @@ TEST_F(WaveTest, FailingFileEndsTheDataWithZeros)
     EXPECT_EQ(r, 4);
     EXPECT_EQ(Bytes(buf, buf + 4), Bytes(4, 0));
     EXPECT_EQ(w.GetPosition(), 25000);
+    EXPECT_TRUE(w.readEndedEarly());
     EXPECT_EQ(w.ReadDataBytes(buf, 64), -1);
+    EXPECT_TRUE(w.readEndedEarly());
+    w.SetPosition(0); // a new reading starts afresh
+    EXPECT_FALSE(w.readEndedEarly());
 }
 
 TEST_F(WaveTest, PositionSetWhileClosedAppliesAtOpen)
@@ -615,6 +622,147 @@ TEST_F(WaveTest, CopiesAnotherWavesFormat)
             }
         }
     }
+}
+
+// ---- finishing a written file, the end of reading, metadata, the name to create ------
+
+ssize_t failWrite(int, const void*, size_t)
+{
+    errno = ENOSPC;
+    return -1;
+}
+
+TEST_F(WaveTest, CheckedCloseReportsAFailedFinish)
+{
+    const std::string name = dir.file("w.wav");
+    const TWaveFormatEx f = PcmFormat(2, 8000, 16);
+    TMMWave w;
+    w.CreateFile(name, &f);
+    const char data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_EQ(w.WriteDataBytes(data, 8), 8); // still in the buffer: the finish writes it
+    SysFileOps().write = failWrite;
+    const std::string message = MessageOf([&] { w.closeChecked(); });
+    ResetFileOps();
+    EXPECT_EQ(message, "Unable to write wave file \"" + name + "\"");
+    EXPECT_EQ(w.GetBytesLeft(), 0);
+    EXPECT_NO_THROW(w.closeChecked()); // closed: nothing left to finish
+}
+
+TEST_F(WaveTest, CheckedCloseOfAGoodFileIsSilent)
+{
+    const std::string name = dir.file("w.wav");
+    const TWaveFormatEx f = PcmFormat(1, 8000, 8);
+    TMMWave w;
+    EXPECT_NO_THROW(w.closeChecked()); // no binding
+    w.CreateFile(name, &f);
+    const char data[4] = {1, 2, 3, 4};
+    ASSERT_EQ(w.WriteDataBytes(data, 4), 4);
+    EXPECT_NO_THROW(w.closeChecked());
+    TMMWave r;
+    r.SetFileName(name);
+    EXPECT_EQ(r.DataSize(), 4);
+    r.OpenFile();
+    EXPECT_NO_THROW(r.closeChecked()); // a file opened for reading has nothing to finish
+}
+
+// 16-bit stereo whose "fmt " says 3 bytes a frame: the data holds 3003 bytes, which the
+// frames counted with the real 4-byte frame overshoot by one byte.
+Bytes MisalignedWave(size_t dataBytes)
+{
+    Bytes fmt = test::PcmFmtBody(2, 8000, 16);
+    fmt[12] = 3; // nBlockAlign
+    Bytes data(dataBytes);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 37);
+    Bytes chunks;
+    test::PutChunk(chunks, "fmt ", fmt);
+    test::PutChunk(chunks, "data", data);
+    test::PutChunk(chunks, "abcd", Bytes(6, 0xEE));
+    return test::RiffWave(chunks);
+}
+
+TEST_F(WaveTest, DataOfPartFramesIsReadToItsEndAndNoFurther)
+{
+    const Bytes image = MisalignedWave(3003);
+    test::WriteFileBytes(dir.file("m.wav"), image);
+    TMMWave w;
+    w.SetFileName(dir.file("m.wav"));
+    w.SetTimeFormat(tfByte);
+    w.OpenFile();
+    std::vector<char> buf(4096);
+    EXPECT_EQ(w.ReadDataBytes(buf.data(), w.DataSize()), 3003);
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 3003), DataOf(image, 0, 3003));
+    EXPECT_EQ(w.GetBytesLeft(), 0);
+    EXPECT_EQ(w.ReadDataBytes(buf.data(), 4096), -1);
+    EXPECT_FALSE(w.readEndedEarly());
+}
+
+TEST_F(WaveTest, TakesOverAnotherWavesInfoAndDisp)
+{
+    Bytes chunks, list{'I', 'N', 'F', 'O'}, disp;
+    test::PutChunk(chunks, "fmt ", test::PcmFmtBody(1, 8000, 8));
+    test::PutChunk(chunks, "data", Bytes(10, 128));
+    test::PutChunk(list, "INAM", Bytes{'S', 'o', 'n', 'g', 0});
+    test::PutChunk(chunks, "LIST", list);
+    test::PutLE32(disp, 1);
+    test::Append(disp, Bytes{'S', 'h', 'o', 'w', 'n', 0});
+    test::PutChunk(chunks, "DISP", disp);
+    test::WriteFileBytes(dir.file("src.wav"), test::RiffWave(chunks));
+
+    TMMWave src;
+    src.SetFileName(dir.file("src.wav"));
+    TMMWave dst;
+    dst.CreateFile(dir.file("dst.wav"), src.GetPWaveFormat());
+    dst.copyMetadataFrom(src);
+    dst.closeChecked();
+    const Bytes made = test::ReadFileBytes(dir.file("dst.wav"));
+    Bytes inam, shown;
+    test::PutChunk(inam, "INAM", Bytes{'S', 'o', 'n', 'g', 0});
+    test::PutChunk(shown, "DISP", disp);
+    EXPECT_NE(std::search(made.begin(), made.end(), inam.begin(), inam.end()), made.end());
+    EXPECT_NE(std::search(made.begin(), made.end(), shown.begin(), shown.end()), made.end());
+
+    TMMWave empty;
+    EXPECT_EQ(MessageOf([&] { empty.copyMetadataFrom(src); }), "Invalid param passed!");
+    EXPECT_EQ(MessageOf([&] { dst.copyMetadataFrom(empty); }), "Invalid param passed!");
+}
+
+// Whatever stands at the name is removed, never followed: a link's target stays as it was
+// and the name then holds a new regular file.
+TEST_F(WaveTest, CreateFileReplacesALinkInsteadOfFollowingIt)
+{
+    const TWaveFormatEx f = PcmFormat(1, 8000, 8);
+    const Bytes kept{'k', 'e', 'e', 'p'};
+    for (const bool dangling : {true, false}) {
+        SCOPED_TRACE(dangling ? "dangling link" : "link to a file");
+        TempDir d;
+        const std::string target = d.file("target.wav"), name = d.file("new.wav");
+        if (!dangling)
+            test::WriteFileBytes(target, kept);
+        fs::create_symlink(target, name);
+        TMMWave w;
+        w.CreateFile(name, &f);
+        w.closeChecked();
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name)));
+        EXPECT_EQ(fs::exists(target), !dangling);
+        if (!dangling) {
+            EXPECT_EQ(test::ReadFileBytes(target), kept);
+        }
+        TMMWave r;
+        r.SetFileName(name);
+        EXPECT_EQ(r.BitLength(), 8);
+    }
+}
+
+TEST_F(WaveTest, CreateFileOverAFolderFails)
+{
+    const TWaveFormatEx f = PcmFormat(1, 8000, 8);
+    fs::create_directory(dir.file("sub.wav"));
+    test::WriteFileBytes(dir.file("sub.wav/inside"), Bytes{1});
+    TMMWave w;
+    EXPECT_EQ(MessageOf([&] { w.CreateFile(dir.file("sub.wav"), &f); }), "Unable to create wave file");
+    EXPECT_TRUE(fs::is_directory(dir.file("sub.wav")));
+    EXPECT_TRUE(fs::exists(dir.file("sub.wav/inside")));
 }
 
 // Files written by other programs, against what a scan must report.
