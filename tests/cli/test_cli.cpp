@@ -269,6 +269,43 @@ TEST(Convert, ReportsBadAndMissingFilesAndGoesOn)
     EXPECT_EQ(folderEntries(dir), (std::vector<std::string>{"bad.wav", "good.org", "good.wav"}));
 }
 
+TEST(Convert, EmptyNameIsAnError)
+{
+    RunResult r = run({"convert", ""});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "error : Error reading wave file\n");
+}
+
+// A file name cannot forge a line: convert writes names with the escapes of info, on each
+// of its lines (converted, skipped, error).
+TEST(Convert, NamesAreWrittenWithTheEscapesOfInfo)
+{
+    TempDir dir;
+    Bytes pcm, other;
+    test::PutChunk(pcm, "fmt ", test::PcmFmtBody(2, 8000, 16));
+    test::PutChunk(pcm, "data", Bytes(16, 1));
+    Bytes fmt = test::PcmFmtBody(2, 8000, 16);
+    fmt[0] = 6; // A-law
+    test::PutChunk(other, "fmt ", fmt);
+    test::PutChunk(other, "data", Bytes(16, 1));
+    const std::string forged = "x\nconverted y\t\x01";
+    const std::string shown = "x\\nconverted y\\t\\x01";
+    const std::string good = dir.file("a" + forged + ".wav"), skipped = dir.file("b" + forged + ".wav"),
+                      bad = dir.file("c" + forged + ".wav");
+    test::WriteFileBytes(good, test::RiffWave(pcm));
+    test::WriteFileBytes(skipped, test::RiffWave(other));
+    test::WriteFileBytes(bad, Bytes{'t', 'e', 'x', 't'});
+    RunResult r = run({"convert", good, skipped, bad});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out,
+        "converted " + dir.file("a" + shown + ".wav") + "\nskipped " + dir.file("b" + shown + ".wav") +
+            ": not PCM (format tag 0x0006)\n");
+    EXPECT_EQ(r.err, "error " + dir.file("c" + shown + ".wav") + ": Invalid wave file...\n");
+    r = run({"info", bad});
+    EXPECT_EQ(r.err.rfind("error " + dir.file("c" + shown + ".wav") + ": ", 0), 0u) << r.err;
+}
+
 // Options may follow the files, "--" lets a file name start with "-", and the strength
 // is read as a decimal number: each run converts as "-s REFERENCE FILE" does.
 TEST(Convert, ArgumentsInAnyOrderAndDecimalStrength)
