@@ -6,6 +6,7 @@
 #include <functional>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orvelle {
@@ -28,11 +29,11 @@ struct CutListFixture : ::testing::Test {
     std::vector<std::string> log;
     void SetUp() override
     {
-        list.OnChanging = [this](TMMCutList* s) {
+        list.OnChanging = [this](TMMObject* s) {
             EXPECT_EQ(s, &list);
             log.push_back("changing");
         };
-        list.OnChange = [this](TMMCutList* s) {
+        list.OnChange = [this](TMMObject* s) {
             EXPECT_EQ(s, &list);
             log.push_back("change");
         };
@@ -334,8 +335,8 @@ TEST(TMMCutList, DestroyingSendsNothing)
     {
         TMMCutList list;
         list.Add(R(1, 1));
-        list.OnChange = [&](TMMCutList*) { ++calls; };
-        list.OnChanging = [&](TMMCutList*) { ++calls; };
+        list.OnChange = [&](TMMObject*) { ++calls; };
+        list.OnChanging = [&](TMMObject*) { ++calls; };
     }
     EXPECT_EQ(calls, 0);
 }
@@ -368,14 +369,82 @@ TEST(TMMCutList, FailedGrowthKeepsEntries)
     list.SetCapacity(1);
     list.Add(R(1, 2, 3, 4, 5));
     std::vector<std::string> log;
-    list.OnChanging = [&](TMMCutList*) { log.push_back("changing"); };
-    list.OnChange = [&](TMMCutList*) { log.push_back("change"); };
+    list.OnChanging = [&](TMMObject*) { log.push_back("changing"); };
+    list.OnChange = [&](TMMObject*) { log.push_back("change"); };
     EXPECT_THROW(list.Add(R(9, 9)), std::bad_alloc);
     EXPECT_THROW(list.Insert(0, R(9, 9)), std::bad_alloc);
     EXPECT_EQ(list.Count(), 1);
     EXPECT_EQ(list.Capacity(), 1);
     EXPECT_TRUE(SameFields(list.Get(0), R(1, 2, 3, 4, 5)));
     EXPECT_EQ(log, (std::vector<std::string>{"changing", "changing"}));
+}
+
+// Through the base class, the bracket and the notification are the list's own: a bracket
+// opened or closed through a TMMObject& holds back the list's notifications.
+TEST_F(CutListFixture, BracketAndNotificationThroughTheBase)
+{
+    TMMObject& base = list;
+    base.BeginUpdate();
+    list.Add(R(1, 1));
+    list.Add(R(5, 1));
+    list.Delete(0);
+    EXPECT_EQ(log, std::vector<std::string>{"changing"});
+    EXPECT_EQ(base.UpdateCount(), 1);
+    base.EndUpdate();
+    EXPECT_EQ(log, pair);
+
+    log.clear();
+    list.BeginUpdate(); // opened on the list, closed through the base
+    list.Add(R(9, 1));
+    base.EndUpdate();
+    EXPECT_EQ(log, pair);
+
+    log.clear();
+    int seen = 0;
+    base.OnChange = [&](TMMObject* s) {
+        EXPECT_EQ(s, &list);
+        ++seen;
+    };
+    list.Add(R(20, 1)); // the callback set through the base is the list's
+    EXPECT_EQ(seen, 1);
+    base.Changed();
+    EXPECT_EQ(seen, 2);
+}
+
+// An Error override that returns instead of raising: the operation still stops, before
+// any write and any notification.
+class ReturningErrorList : public TMMCutList {
+public:
+    mutable int errors = 0;
+
+protected:
+    void Error() const override { ++errors; }
+};
+
+TEST(TMMCutList, ErrorThatReturnsStillStopsTheOperation)
+{
+    ReturningErrorList list;
+    list.SetCapacity(16);
+    list.Add(R(1, 1, 2, 2, 3));
+    int notifications = 0;
+    list.OnChange = [&](TMMObject*) { ++notifications; };
+    list.OnChanging = [&](TMMObject*) { ++notifications; };
+    const std::pair<const char*, std::function<void()>> calls[] = {
+        {"Put past Count", [&] { list.Put(3, R(7, 7)); }},
+        {"Get past Count", [&] { (void)list.Get(10); }},
+        {"Insert past Count", [&] { list.Insert(5, R(7, 7)); }},
+        {"Delete past Count", [&] { list.Delete(2); }},
+        {"SetCapacity below Count", [&] { list.SetCapacity(0); }},
+        {"SetCount below 0", [&] { list.SetCount(-1); }},
+        {"SetParams past Count", [&] { list.SetParams(4, 0, 0); }},
+    };
+    for (const auto& [name, call] : calls)
+        EXPECT_THROW(call(), EListError) << name;
+    EXPECT_EQ(list.errors, 7);
+    EXPECT_EQ(notifications, 0);
+    EXPECT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.Capacity(), 16);
+    EXPECT_TRUE(SameFields(list.Get(0), R(1, 1, 2, 2, 3)));
 }
 
 } // namespace
