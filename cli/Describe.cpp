@@ -111,7 +111,7 @@ int32_t scanReadOnly(const std::string& path, TWAVEIOCB*& cb)
 
 } // namespace
 
-std::string NonRegularFileReason(const std::string& path)
+std::string nonRegularFileReason(const std::string& path)
 {
     struct stat st { };
     if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
@@ -119,11 +119,11 @@ std::string NonRegularFileReason(const std::string& path)
     return S_ISDIR(st.st_mode) ? "is a folder, not a file" : "not a regular file (a FIFO, device or socket)";
 }
 
-std::string DescribeWaveFile(const std::string& path, WaveDescription& out)
+std::string describeWaveFile(const std::string& path, WaveDescription& out)
 {
     out = WaveDescription{};
     out.file = path;
-    if (std::string reason = NonRegularFileReason(path); !reason.empty())
+    if (std::string reason = nonRegularFileReason(path); !reason.empty())
         return reason;
     TWAVEIOCB* cb = nullptr;
     int32_t code = wioReadFileInfo(cb, path.c_str(), FOURCC_WAVE, wioSrcFile);

@@ -114,7 +114,7 @@ std::string formatTagHex(const std::string& file)
 {
     WaveDescription d;
     char hex[8];
-    std::snprintf(hex, sizeof hex, "0x%04X", DescribeWaveFile(file, d).empty() ? d.formatTag : 0u);
+    std::snprintf(hex, sizeof hex, "0x%04X", describeWaveFile(file, d).empty() ? d.formatTag : 0u);
     return hex;
 }
 
@@ -151,7 +151,7 @@ int runConvert(int argc, char** argv)
     for (int i = optind; i < argc; ++i) {
         const std::string file = argv[i];
         const std::string shown = oneLine(file);
-        if (std::string reason = NonRegularFileReason(file); !reason.empty()) {
+        if (std::string reason = nonRegularFileReason(file); !reason.empty()) {
             std::cerr << "error " << shown << ": " << reason << std::endl;
             status = 1;
             continue;
@@ -234,7 +234,7 @@ int runInfo(int argc, char** argv)
     bool first = true;
     for (int i = optind; i < argc; ++i) {
         WaveDescription d;
-        std::string error = DescribeWaveFile(argv[i], d);
+        std::string error = describeWaveFile(argv[i], d);
         if (!error.empty()) {
             std::cout.flush();
             std::cerr << "error " << oneLine(argv[i]) << ": " << oneLine(error) << std::endl;

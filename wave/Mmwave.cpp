@@ -26,7 +26,7 @@ TMMWave::TMMWave() = default;
 
 TMMWave::~TMMWave() { ClearWave(); }
 
-void TMMWave::Error(uint16_t ident) { throw EMMWaveError(LoadResStr(ident)); }
+void TMMWave::raiseError(uint16_t ident) { throw EMMWaveError(LoadResStr(ident)); }
 
 void TMMWave::SetFileName(const std::string& name)
 {
@@ -59,7 +59,7 @@ void TMMWave::SetFileName(const std::string& name)
         Changed();
         return;
     }
-    Error(exists ? SInvalidWaveFile : SErrorReadingWave);
+    raiseError(exists ? SInvalidWaveFile : SErrorReadingWave);
 }
 
 void TMMWave::takeControlBlock(ControlBlockPtr block)
@@ -95,7 +95,7 @@ void TMMWave::FreeWave()
 void TMMWave::SetPWaveIOCB(TWAVEIOCB* block)
 {
     if (IsMemWave())
-        Error(SCantWriteMemWave);
+        raiseError(SCantWriteMemWave);
     if (block == cb_.get())
         return;
     bindControlBlock(ControlBlockPtr(block));
@@ -126,7 +126,7 @@ void TMMWave::SetPWaveFormat(const TWaveFormatEx* format)
     if (code != 0 || !block)
         return;
     if (IsMemWave())
-        Error(SCantWriteMemWave);
+        raiseError(SCantWriteMemWave);
     bindControlBlock(std::move(block));
 }
 
@@ -142,7 +142,7 @@ void TMMWave::SetIOBufferSize(int32_t size)
         return;
     ioBufferSize_ = Max(size, 8192);
     if (cb_ && cb_->Handle && wioSetIOBufferSize(cb_.get(), ioBufferSize_) != 0)
-        Error(SUnableToSetupIOBuffer);
+        raiseError(SUnableToSetupIOBuffer);
 }
 
 void TMMWave::SetTimeFormat(TMMTimeFormats f)

@@ -162,7 +162,7 @@ protected:
     // Sum of the play regions' lengths, in samples, and in bytes.
     int32_t playLength() const;
     int32_t playLengthBytes() const;
-    [[noreturn]] static void Error(uint16_t ident);
+    [[noreturn]] static void raiseError(uint16_t ident);
 
 private:
     void takeControlBlock(ControlBlockPtr block);

@@ -19,16 +19,15 @@ constexpr int64_t kMaxInt32 = std::numeric_limits<int32_t>::max();
 
 int32_t clampToNonNegativeInt32(int64_t v) { return static_cast<int32_t>(v < 0 ? 0 : (v > kMaxInt32 ? kMaxInt32 : v)); }
 
-// Raises when something other than a file stands at `path` and cannot be moved out of
-// the way; a file or a link (dangling or not) is removed, so that the new file is never
-// written through a link.
-void removeWhatStandsAt(const char* path)
+// Clears the name for a new file: a file or a link (dangling or not) is removed, so that
+// the new file is never written through a link. False when a folder stands there or the
+// removal fails.
+bool removeWhatStandsAt(const char* path)
 {
     struct stat st { };
     if (::lstat(path, &st) != 0)
-        return;
-    if (S_ISDIR(st.st_mode) || !DeleteFileName(path))
-        throw EMMWaveError(LoadResStr(SUnableToCreateWave));
+        return true;
+    return !S_ISDIR(st.st_mode) && DeleteFileName(path);
 }
 
 } // namespace
@@ -80,9 +79,9 @@ void TMMWave::OpenFile()
     if (!cb_)
         return;
     if (wioWaveOpen(cb_.get()) != 0)
-        Error(SUnableToOpenWave);
+        raiseError(SUnableToOpenWave);
     if (wioSetIOBufferSize(cb_.get(), ioBufferSize_) != 0)
-        Error(SUnableToSetupIOBuffer);
+        raiseError(SUnableToSetupIOBuffer);
     initRegionList();
     InitPlayFadeList(false);
     open_ = true;
@@ -146,12 +145,12 @@ void TMMWave::seekToPlayPosition(int32_t p)
         const int32_t sample = SamplesToRealSamples(r.StartPos + (r.Length - rest));
         // A failed seek is tried once more before it counts.
         if (wioWaveSetPosition(cb_.get(), sample) != 0 && wioWaveSetPosition(cb_.get(), sample) != 0)
-            Error(SErrorSeeking);
+            raiseError(SErrorSeeking);
         regionBytesLeft_ = Min(SamplesToBytes(rest), r.LengthBytes);
         regionIndex_ = i;
         return;
     }
-    Error(SErrorSeeking);
+    raiseError(SErrorSeeking);
 }
 
 int32_t TMMWave::ReadInternal(char* buffer, int32_t count) { return wioWaveReadData(cb_.get(), buffer, count); }
@@ -208,21 +207,21 @@ int32_t TMMWave::ReadDataSamples(char* buffer, int32_t count)
 int32_t TMMWave::WriteDataBytes(const char* buffer, int32_t count)
 {
     if (IsMemWave())
-        Error(SCantWriteMemWave);
+        raiseError(SCantWriteMemWave);
     return cb_ ? wioWaveWriteData(cb_.get(), buffer, count) : -1;
 }
 
 int32_t TMMWave::WriteDataSamples(const char* buffer, int32_t count)
 {
     if (IsMemWave())
-        Error(SCantWriteMemWave);
+        raiseError(SCantWriteMemWave);
     return cb_ ? wioWaveWriteSamples(cb_.get(), buffer, count) : -1;
 }
 
 void TMMWave::CreateFile(const std::string& name, const TWaveFormatEx* format)
 {
     if (IsMemWave())
-        Error(SCantWriteMemWave);
+        raiseError(SCantWriteMemWave);
     if (!format || name.empty())
         return;
     // The engine qualifies the name in a buffer of MMIO_MAXPATH bytes; a longer name
@@ -230,41 +229,42 @@ void TMMWave::CreateFile(const std::string& name, const TWaveFormatEx* format)
     const std::string full = FullPathName(name);
     char path[MMIO_MAXPATH] = {};
     if (full.size() >= sizeof path)
-        Error(SUnableToCreateWave);
+        raiseError(SUnableToCreateWave);
     std::memcpy(path, full.data(), full.size());
     if (!wioGetFullPathName(path))
-        Error(SUnableToCreateWave);
+        raiseError(SUnableToCreateWave);
 
     TWAVEIOCB* made = nullptr;
     int32_t code = wioCreateFileInfo(made, format);
     ControlBlockPtr block(made);
     raiseIfOutOfMemory(code);
     if (code != 0 || !block)
-        Error(SUnableToCreateWave);
+        raiseError(SUnableToCreateWave);
     // What stands at the name is replaced without asking; it is removed only once the
     // format has been accepted, so a refused format leaves it in place.
-    removeWhatStandsAt(path);
+    if (!removeWhatStandsAt(path))
+        raiseError(SUnableToCreateWave);
     made = block.release(); // the engine may release the block and null the pointer
     code = wioWriteFileInfo(made, path);
     block.reset(made);
     raiseIfOutOfMemory(code);
     if (code != 0 || !block)
-        Error(SUnableToCreateWave);
+        raiseError(SUnableToCreateWave);
 
     bindControlBlock(std::move(block));
     fileName_ = path;
     if (wioSetIOBufferSize(cb_.get(), ioBufferSize_) != 0)
-        Error(SUnableToSetupIOBuffer);
+        raiseError(SUnableToSetupIOBuffer);
 }
 
 void TMMWave::copyMetadataFrom(const TMMWave& source)
 {
     if (!cb_ || !source.cb_)
-        Error(SInvalidParam);
+        raiseError(SInvalidParam);
     const int32_t code = wioCopyFileInfo(cb_.get(), source.cb_.get());
     raiseIfOutOfMemory(code);
     if (code != 0) // a block without its lists
-        Error(SInvalidParam);
+        raiseError(SInvalidParam);
 }
 
 } // namespace orvelle

@@ -146,7 +146,7 @@ QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
 
 class MainFormTest : public ::testing::Test {
 protected:
-    MainFormTest() : form_(CoreFormConverter(core_))
+    MainFormTest() : form_(coreFormConverter(core_))
     {
         form_.setPickFile([this](QWidget*) {
             ++picks_;
@@ -455,7 +455,7 @@ TEST(MainFormDefaults, OpenDialogShowsOnlyWaveFilesAndErrorBoxIsTheStandardOne)
     const fs::path file = dir.path() / "picked.wav";
     test::WriteFileBytes(file, original);
     TCoreForm core;
-    TMainForm form(CoreFormConverter(core));
+    TMainForm form(coreFormConverter(core));
     form.show();
 
     QString title;
@@ -507,7 +507,7 @@ TEST(MainFormDefaults, OpenDialogShowsOnlyWaveFilesAndErrorBoxIsTheStandardOne)
     EXPECT_EQ(CurrentOverrideCursor(), std::nullopt);
 }
 
-TEST(ErrorBoxText, AppendsAFullStopOnlyWhenTheMessageLacksOne)
+TEST(errorBoxText, AppendsAFullStopOnlyWhenTheMessageLacksOne)
 {
     const std::pair<const char*, const char*> cases[] = {
         {"Error reading wave file", "Error reading wave file."},
@@ -517,7 +517,7 @@ TEST(ErrorBoxText, AppendsAFullStopOnlyWhenTheMessageLacksOne)
         {"", ""},
     };
     for (const auto& [message, shown] : cases)
-        EXPECT_EQ(ErrorBoxText(QString(message)), QString(shown)) << message;
+        EXPECT_EQ(errorBoxText(QString(message)), QString(shown)) << message;
 }
 
 } // namespace
