@@ -141,7 +141,15 @@ void TMMWave::SetIOBufferSize(int32_t size)
     if (size == ioBufferSize_)
         return;
     ioBufferSize_ = Max(size, 8192);
-    if (cb_ && cb_->Handle && wioSetIOBufferSize(cb_.get(), ioBufferSize_) != 0)
+    if (cb_ && cb_->Handle)
+        applyIOBufferSize();
+}
+
+void TMMWave::applyIOBufferSize()
+{
+    const int32_t code = wioSetIOBufferSize(cb_.get(), ioBufferSize_);
+    raiseIfOutOfMemory(code);
+    if (code != 0)
         raiseError(SUnableToSetupIOBuffer);
 }
 

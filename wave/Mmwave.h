@@ -169,6 +169,8 @@ private:
     // Clears the binding, takes `block` and tells of the change.
     void bindControlBlock(ControlBlockPtr block);
     void seekToPlayPosition(int32_t p);
+    // Sets the engine's I/O buffer to IOBufferSize; raises when it cannot.
+    void applyIOBufferSize();
     // The open flag, position and bytes left of a closed wave.
     void resetReading();
     // Bytes of the data from sample `start` on, as the file holds them.

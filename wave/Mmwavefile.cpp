@@ -78,10 +78,11 @@ void TMMWave::OpenFile()
 {
     if (!cb_)
         return;
-    if (wioWaveOpen(cb_.get()) != 0)
+    const int32_t code = wioWaveOpen(cb_.get());
+    raiseIfOutOfMemory(code);
+    if (code != 0)
         raiseError(SUnableToOpenWave);
-    if (wioSetIOBufferSize(cb_.get(), ioBufferSize_) != 0)
-        raiseError(SUnableToSetupIOBuffer);
+    applyIOBufferSize();
     initRegionList();
     InitPlayFadeList(false);
     open_ = true;
@@ -253,8 +254,7 @@ void TMMWave::CreateFile(const std::string& name, const TWaveFormatEx* format)
 
     bindControlBlock(std::move(block));
     fileName_ = path;
-    if (wioSetIOBufferSize(cb_.get(), ioBufferSize_) != 0)
-        raiseError(SUnableToSetupIOBuffer);
+    applyIOBufferSize();
 }
 
 void TMMWave::copyMetadataFrom(const TMMWave& source)
