@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -630,6 +631,21 @@ ssize_t failWrite(int, const void*, size_t)
 {
     errno = ENOSPC;
     return -1;
+}
+
+// Milliseconds: rounded to nearest with a half away from zero, saturated to 32 bits.
+TEST_F(WaveTest, MillisecondsRoundAndSaturate)
+{
+    test::WriteFileBytes(dir.file("ms.wav"), pcmWave(1, 8000, 16, 8)); // 4 frames, 0.5 ms
+    TMMWave w;
+    w.SetFileName(dir.file("ms.wav"));
+    w.SetTimeFormat(tfMillisecond);
+    EXPECT_EQ(w.DataSize(), 1);
+    w.SetPosition(INT32_MAX); // 2^31 - 1 ms are more frames than 32 bits hold
+    w.SetTimeFormat(tfSample);
+    EXPECT_EQ(w.GetPosition(), INT32_MAX);
+    w.SetTimeFormat(tfMillisecond);
+    EXPECT_EQ(w.GetPosition(), 268435456); // (2^31 - 1) / 8 rounded
 }
 
 TEST_F(WaveTest, CheckedCloseReportsAFailedFinish)
