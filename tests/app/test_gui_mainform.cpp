@@ -1,10 +1,13 @@
 // The main window: its layout, the click handler with its busy cursor and error box,
 // and drag and drop, run through the seams for the open dialog and the error box.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <new>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -23,6 +26,7 @@
 #include "TestSupport.h"
 #include "app/CoreSouece.h"
 #include "app/MainForm.h"
+#include "platform/Sysfile.h"
 #include "wave/Mmwave.h"
 
 // Readable failure messages for Qt strings.
@@ -308,6 +312,30 @@ TEST_F(MainFormTest, PickedPcmFileIsConvertedAtTheSliderPosition)
         EXPECT_TRUE(errors_.empty()) << errors_.join(' ').toStdString();
         expectConverted(file, original, percent);
     }
+}
+
+// A folder that cannot be flushed after a completed conversion is no error for the
+// desktop tool: the file is converted and no box appears.
+int failFolderFsync(int fd)
+{
+    struct stat st { };
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EIO;
+        return -1;
+    }
+    return ::fsync(fd);
+}
+
+TEST_F(MainFormTest, UnflushedFolderShowsNothing)
+{
+    const Bytes original = stereo16Wave(kFrames);
+    const fs::path file = writeFile("sync.wav", original);
+    SysFileOps().fsync = failFolderFsync;
+    clickWith(qPath(file));
+    ResetFileOps();
+    EXPECT_TRUE(errors_.empty()) << errors_.join(' ').toStdString();
+    EXPECT_FALSE(core_.lastWarning().empty());
+    expectConverted(file, original, 30);
 }
 
 TEST_F(MainFormTest, SliderAtZeroStillRewritesTheFileAndMakesTheBackup)
