@@ -1,6 +1,7 @@
 #include "Describe.h"
 
 #include "util/Mmmuldiv.h"
+#include "wave/Mmwave.h"
 #include "waveio/Mmwaveio.h"
 
 #include <cerrno>
@@ -125,14 +126,17 @@ std::string describeWaveFile(const std::string& path, WaveDescription& out)
     out.file = path;
     if (std::string reason = nonRegularFileReason(path); !reason.empty())
         return reason;
-    TWAVEIOCB* cb = nullptr;
-    int32_t code = wioReadFileInfo(cb, path.c_str(), FOURCC_WAVE, wioSrcFile);
-    if (code != 0 && ::access(path.c_str(), R_OK) == 0 && ::access(path.c_str(), W_OK) != 0)
-        code = scanReadOnly(path, cb);
-    if (code != 0)
+    TWAVEIOCB* made = nullptr;
+    int32_t code = wioReadFileInfo(made, path.c_str(), FOURCC_WAVE, wioSrcFile);
+    ControlBlockPtr cb(made);
+    if (code != 0 && ::access(path.c_str(), R_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
+        made = nullptr;
+        code = scanReadOnly(path, made);
+        cb.reset(made);
+    }
+    if (code != 0 || !cb)
         return refusalReason(path, code);
     fill(*cb, out);
-    wioFreeFileInfo(cb);
     return "";
 }
 
