@@ -8,31 +8,18 @@
 #include "platform/Sysfile.h"
 #include "util/Mmutils.h"
 #include "wave/Mmwave.h"
-#include "waveio/Mmwaveio.h"
 
 namespace orvelle {
-
-struct TCoreForm::Waves {
-    TMMWave SrcWave;
-    TMMWave DstWave;
-    Waves()
-    {
-        SrcWave.SetTimeFormat(tfByte);
-        DstWave.SetTimeFormat(tfByte);
-    }
-};
 
 namespace {
 
 constexpr int32_t kBlockSize = 4096;
 
-[[noreturn]] void Fail(const std::string& message) { throw EMMWaveError(message); }
-
-std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+[[noreturn]] void fail(const std::string& message) { throw EMMWaveError(message); }
 
 // Replaces the text after the last "." of the last path component, the dot included;
 // a name without such a dot gets the extension appended.
-std::string ReplaceExtension(const std::string& name, const char* ext)
+std::string replaceExtension(const std::string& name, const char* ext)
 {
     const size_t slash = name.rfind('/');
     const size_t dot = name.rfind('.');
@@ -41,12 +28,12 @@ std::string ReplaceExtension(const std::string& name, const char* ext)
     return name + ext;
 }
 
-bool SupportedWidth(int32_t bits) { return bits == 8 || bits == 16 || bits == 24 || bits == 32; }
+bool supportedWidth(int32_t bits) { return bits == 8 || bits == 16 || bits == 24 || bits == 32; }
 
 // 8- and 16-bit data move in blocks of 4096 bytes. Wider samples move in the largest
 // block of at most 4096 bytes that holds whole frames and whole sample pairs, so that
 // no pair is split between two blocks.
-int32_t BlockBytes(const TWaveFormatEx& format, int32_t bits)
+int32_t blockBytes(const TWaveFormatEx& format, int32_t bits)
 {
     if (bits <= 16)
         return kBlockSize;
@@ -57,86 +44,94 @@ int32_t BlockBytes(const TWaveFormatEx& format, int32_t bits)
     return kBlockSize / unit * unit;
 }
 
-void CopyConverted(TMMWave& src, TMMWave& dst, const std::string& tmpName, int32_t bits, int32_t percent)
+// Reads the source's data block by block, cancels the channels and writes the result.
+void copyConverted(TMMWave& src, TMMWave& dst, int32_t bits, int32_t percent)
 {
     alignas(64) std::array<char, kBlockSize> buffer;
     auto* bytes = reinterpret_cast<uint8_t*>(buffer.data());
-    const int32_t block = BlockBytes(*src.GetPWaveFormat(), bits);
+    const int32_t block = blockBytes(*src.GetPWaveFormat(), bits);
     int32_t remaining = src.DataSize();
     while (remaining > 0) {
         const int32_t n = Min(remaining, block);
-        // A consistent file delivers exactly what is asked for. Anything else (-1, the
-        // four zero bytes that end a failed read, a short read) means the data ended early.
-        if (src.ReadDataBytes(buffer.data(), n) != n)
-            Fail(LoadResStr(SErrorReadingWave));
-        CrossCancelBlock(bytes, n, bits, percent);
-        if (dst.WriteDataBytes(buffer.data(), n) != n)
-            Fail("Unable to write wave file " + Quoted(tmpName));
-        remaining -= n;
+        const int32_t got = src.ReadDataBytes(buffer.data(), n);
+        if (src.readEndedEarly())
+            fail(LoadResStr(SErrorReadingWave));
+        // The data may end a few bytes before its frames do (a stored block align that
+        // disagrees with the sample width): its bytes are all there is to convert, and a
+        // part pair at its end is written unchanged.
+        if (got <= 0)
+            break;
+        CrossCancelBlock(bytes, got, bits, percent);
+        if (dst.WriteDataBytes(buffer.data(), got) != got)
+            fail("Unable to write wave file " + quotedFileName(dst.FileName()));
+        remaining -= got;
     }
-    // The four zero bytes of a failed read look like data when exactly four were due;
-    // the engine's position tells: it reaches the end only when every byte was read.
-    const TWAVEIOCB* cb = src.GetPWaveIOCB();
-    if (cb->SamplePos != cb->LastSample - cb->FirstSample)
-        Fail(LoadResStr(SErrorReadingWave));
 }
 
-// Steps 9 to 11: the source becomes the backup (or, when a backup exists already, is
-// deleted), then the converted file takes the source's name.
-void ReplaceOriginal(const std::string& name, const std::string& tmpName, const std::string& orgName)
+// The source becomes the backup (or, when a backup exists already, is deleted), then the
+// converted file takes the source's name. Returns a warning when the folder could not be
+// flushed: the conversion is complete, but may not survive a power cut.
+std::string replaceOriginal(const std::string& name, const std::string& tmpName, const std::string& orgName)
 {
     const bool backedUp = RenameFileNoReplace(name, orgName);
     if (!backedUp && !FileExists(orgName)) {
         // Not moved aside for another reason than an existing backup: deleting the
         // source now would lose it, so the conversion is undone instead.
         DeleteFileName(tmpName);
-        Fail("Unable to rename " + Quoted(name) + " to " + Quoted(orgName) + "; the file is unchanged");
+        fail("Unable to rename " + quotedFileName(name) + " to " + quotedFileName(orgName) + "; the file is unchanged");
     }
     if (!backedUp)
         DeleteFileName(name);
     if (!RenameFileNoReplace(tmpName, name)) {
         std::string original;
         if (backedUp)
-            original = "the original is in " + Quoted(orgName);
+            original = "the original is in " + quotedFileName(orgName);
         else if (FileExists(name))
-            original = "the original is still in " + Quoted(name);
+            original = "the original is still in " + quotedFileName(name);
         else
-            original = "the first backup is in " + Quoted(orgName);
-        Fail("Unable to rename " + Quoted(tmpName) + " to " + Quoted(name) + ": the converted data is in " +
-            Quoted(tmpName) + ", " + original);
+            original = "the first backup is in " + quotedFileName(orgName);
+        fail("Unable to rename " + quotedFileName(tmpName) + " to " + quotedFileName(name) +
+            ": the converted data is in " + quotedFileName(tmpName) + ", " + original);
     }
     if (!SyncFolderOf(name))
-        Fail("Unable to flush the folder of " + Quoted(name) +
-            " to disk; the converted file may not survive a power cut");
+        return "unable to flush the folder of " + quotedFileName(name) +
+            " to disk; the converted file may not survive a power cut";
+    return "";
 }
 
 } // namespace
 
-TCoreForm::TCoreForm() : waves_(new Waves) { }
-
-TCoreForm::~TCoreForm() { delete waves_; }
+TCoreForm::TCoreForm()
+{
+    SrcFile.Wave().SetTimeFormat(tfByte);
+    DstFile.Wave().SetTimeFormat(tfByte);
+}
 
 bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
 {
-    TMMWave& src = waves_->SrcWave;
-    TMMWave& dst = waves_->DstWave;
+    TMMWave& src = SrcFile.Wave();
+    TMMWave& dst = DstFile.Wave();
+    lastWarning_.clear();
     // The file is read as it is now: a binding kept from an earlier call by name and size
     // alone could describe a replaced file (or this call's own result) of the same size.
     src.ClearWave();
     src.SetFileName(fileName);
+    if (!src.GetPWaveFormat()) // an empty name binds to nothing
+        fail(LoadResStr(SErrorReadingWave));
     if (src.FormatTag() != WAVE_FORMAT_PCM)
         return false;
     const int32_t bits = src.BitLength();
-    if (!SupportedWidth(bits))
-        Fail("Unable to convert " + std::to_string(bits) + "-bit samples: only 8, 16, 24 and 32 bits are supported");
+    if (!supportedWidth(bits))
+        fail("Unable to convert " + std::to_string(bits) + "-bit samples: only 8, 16, 24 and 32 bits are supported");
 
     const std::string name = src.FileName();
-    const std::string tmpName = ReplaceExtension(name, ".tmp");
-    const std::string orgName = ReplaceExtension(name, ".org");
+    const std::string tmpName = replaceExtension(name, ".tmp");
+    const std::string orgName = replaceExtension(name, ".org");
     // Creating the temporary file would delete such a source, and the backup step would
     // lose it.
     if (tmpName == name || orgName == name)
-        Fail("Unable to convert " + Quoted(name) + " in place: its extension is that of the temporary or backup file");
+        fail("Unable to convert " + quotedFileName(name) +
+            " in place: its extension is that of the temporary or backup file");
     const int mode = FileModeByName(name);
 
     bool made = false;
@@ -147,20 +142,14 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
         made = true;
         dst.CreateFile(tmpName, src.GetPWaveFormat());
         // Only the samples change: the metadata goes along and is written when the file is closed.
-        if (wioCopyFileInfo(dst.GetPWaveIOCB(), src.GetPWaveIOCB()) != 0)
-            Fail(LoadResStr(SUnableToCreateWave));
-        CopyConverted(src, dst, tmpName, bits, percent);
+        dst.copyMetadataFrom(src);
+        copyConverted(src, dst, bits, percent);
         src.CloseFile();
-        // The wave's CloseFile does not report a failure to finish the file; the engine's
-        // close does, so the destination is finished through the engine first.
-        const int32_t finished = wioWaveClose(dst.GetPWaveIOCB());
-        dst.CloseFile();
-        if (finished != 0)
-            Fail("Unable to write wave file " + Quoted(tmpName));
+        dst.closeChecked();
         if (mode >= 0 && !SetFileModeByName(tmpName, mode))
-            Fail("Unable to set the permissions of " + Quoted(tmpName));
+            fail("Unable to set the permissions of " + quotedFileName(tmpName));
         if (!SyncFileByName(tmpName))
-            Fail("Unable to flush " + Quoted(tmpName) + " to disk");
+            fail("Unable to flush " + quotedFileName(tmpName) + " to disk");
     } catch (...) {
         src.CloseFile();
         dst.CloseFile();
@@ -168,7 +157,7 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
             DeleteFileName(tmpName);
         throw;
     }
-    ReplaceOriginal(name, tmpName, orgName);
+    lastWarning_ = replaceOriginal(name, tmpName, orgName);
     return true;
 }
 

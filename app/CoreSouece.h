@@ -1,14 +1,15 @@
 #pragma once
-// The hidden core form: owns the two wave objects and converts one file in place.
+// The hidden core form: owns the two wave file components and converts one file in place.
 #include <cstdint>
 #include <string>
+
+#include "wave/Mmwave.h"
 
 namespace orvelle {
 
 class TCoreForm {
 public:
     TCoreForm();
-    ~TCoreForm();
     TCoreForm(const TCoreForm&) = delete;
     TCoreForm& operator=(const TCoreForm&) = delete;
 
@@ -17,9 +18,17 @@ public:
     // Returns false, touching nothing, when the file is not PCM. Raises EMMWaveError.
     bool ConvertFile(const std::string& fileName, int32_t percent);
 
+    // What the last ConvertFile that returned true could not make sure of, though the
+    // file was converted (the folder not flushed to disk); "" when nothing. Converting
+    // again would cancel the channels a second time, so this is no failure.
+    const std::string& lastWarning() const { return lastWarning_; }
+
+    // The source and the destination of a conversion; both waves count in bytes.
+    TMMWaveFile SrcFile;
+    TMMWaveFile DstFile;
+
 private:
-    struct Waves;
-    Waves* waves_;
+    std::string lastWarning_;
 };
 
 } // namespace orvelle

@@ -29,7 +29,7 @@ constexpr QSize kClientSize(332, 65);
 
 // The Japanese UI font at 12 pixels; where it is not installed, an installed font with
 // Japanese glyphs (proportional gothic first) stands in, so the captions keep their look.
-QFont MainFormFont()
+QFont mainFormFont()
 {
     const QString requested = QStringLiteral("ＭＳ Ｐゴシック");
     QStringList families{requested};
@@ -55,7 +55,7 @@ public:
 
 // The one local ".wav" file of a drop; a drop of several files or of anything else is
 // refused, as the open dialog also picks exactly one file.
-std::optional<QString> DroppedWaveFile(const QMimeData* mime)
+std::optional<QString> droppedWaveFile(const QMimeData* mime)
 {
     if (mime == nullptr || !mime->hasUrls())
         return std::nullopt;
@@ -70,7 +70,7 @@ std::optional<QString> DroppedWaveFile(const QMimeData* mime)
 
 } // namespace
 
-std::unique_ptr<QFileDialog> MakeWaveOpenDialog(QWidget* parent)
+std::unique_ptr<QFileDialog> makeWaveOpenDialog(QWidget* parent)
 {
     auto dialog = std::make_unique<QFileDialog>(parent, QStringLiteral("Open Wave File"));
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
@@ -79,33 +79,33 @@ std::unique_ptr<QFileDialog> MakeWaveOpenDialog(QWidget* parent)
     return dialog;
 }
 
-std::optional<QString> PickWaveFile(QWidget* parent)
+std::optional<QString> pickWaveFile(QWidget* parent)
 {
-    const auto dialog = MakeWaveOpenDialog(parent);
+    const auto dialog = makeWaveOpenDialog(parent);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return std::nullopt;
     return dialog->selectedFiles().front();
 }
 
-std::unique_ptr<QMessageBox> MakeErrorBox(QWidget* parent, const QString& text)
+std::unique_ptr<QMessageBox> makeErrorBox(QWidget* parent, const QString& text)
 {
     return std::make_unique<QMessageBox>(
         QMessageBox::Critical, QCoreApplication::applicationName(), text, QMessageBox::Ok, parent);
 }
 
-void ShowErrorBox(QWidget* parent, const QString& text) { MakeErrorBox(parent, text)->exec(); }
+void showErrorBox(QWidget* parent, const QString& text) { makeErrorBox(parent, text)->exec(); }
 
 // An empty message stays empty rather than becoming a lone full stop.
-QString ErrorBoxText(const QString& message)
+QString errorBoxText(const QString& message)
 {
     if (message.isEmpty() || message.endsWith(QLatin1Char('.')))
         return message;
     return message + QLatin1Char('.');
 }
 
-void InitApplication(QApplication& app) { app.setApplicationName(QString::fromLatin1(SAppTitle)); }
+void initApplication(QApplication& app) { app.setApplicationName(QString::fromLatin1(SAppTitle)); }
 
-ConvertFunc CoreFormConverter(TCoreForm& core)
+ConvertFunc coreFormConverter(TCoreForm& core)
 {
     return [&core](const std::string& fileName, int32_t percent) { return core.ConvertFile(fileName, percent); };
 }
@@ -147,11 +147,11 @@ TMainForm::TMainForm(ConvertFunc convert, QWidget* parent)
     : QWidget(parent,
           Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
               Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      convert_(std::move(convert)), pickFile_(PickWaveFile), showError_(ShowErrorBox)
+      convert_(std::move(convert)), pickFile_(pickWaveFile), showError_(showErrorBox)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QString::fromUtf8(SMainCaption));
-    setFont(MainFormFont());
+    setFont(mainFormFont());
     setFixedSize(kClientSize);
     createControls();
     setAcceptDrops(true);
@@ -220,18 +220,18 @@ void TMainForm::convertWithBusyCursor(const QString& fileName)
     } catch (...) {
         message = QStringLiteral("Unknown error");
     }
-    showError_(this, ErrorBoxText(message));
+    showError_(this, errorBoxText(message));
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (DroppedWaveFile(event->mimeData()))
+    if (droppedWaveFile(event->mimeData()))
         event->acceptProposedAction();
 }
 
 void TMainForm::dropEvent(QDropEvent* event)
 {
-    const std::optional<QString> fileName = DroppedWaveFile(event->mimeData());
+    const std::optional<QString> fileName = droppedWaveFile(event->mimeData());
     if (!fileName) {
         event->ignore();
         return;

@@ -32,21 +32,21 @@ using ShowErrorFunc = std::function<void(QWidget* parent, const QString& text)>;
 using ConvertFunc = std::function<bool(const std::string& fileName, int32_t percent)>;
 
 // The open dialog: "Open Wave File", only wave files, one existing file.
-std::unique_ptr<QFileDialog> MakeWaveOpenDialog(QWidget* parent);
-std::optional<QString> PickWaveFile(QWidget* parent);
+std::unique_ptr<QFileDialog> makeWaveOpenDialog(QWidget* parent);
+std::optional<QString> pickWaveFile(QWidget* parent);
 
 // The error box: titled with the application title, error icon, OK button.
-std::unique_ptr<QMessageBox> MakeErrorBox(QWidget* parent, const QString& text);
-void ShowErrorBox(QWidget* parent, const QString& text);
+std::unique_ptr<QMessageBox> makeErrorBox(QWidget* parent, const QString& text);
+void showErrorBox(QWidget* parent, const QString& text);
 
 // An exception message as the error box shows it: with a full stop at the end.
-QString ErrorBoxText(const QString& message);
+QString errorBoxText(const QString& message);
 
 // Sets the application title ("Orvelle"), which error boxes show as their title.
-void InitApplication(QApplication& app);
+void initApplication(QApplication& app);
 
 // Calls the core form's conversion.
-ConvertFunc CoreFormConverter(TCoreForm& core);
+ConvertFunc coreFormConverter(TCoreForm& core);
 
 // A horizontal slider that draws its own scale on both sides: a tick at every
 // tickInterval, every fifth one longer.

@@ -1,7 +1,7 @@
 #include "Describe.h"
 
-#include "platform/Exceptions.h"
 #include "util/Mmmuldiv.h"
+#include "wave/Mmwave.h"
 #include "waveio/Mmwaveio.h"
 
 #include <cerrno>
@@ -76,19 +76,6 @@ std::string refusalReason(const std::string& path, int32_t code)
     return "unusable format or unreadable chunks (code " + std::to_string(code) + ")";
 }
 
-int64_t durationMs(int32_t samples, uint32_t rate)
-{
-    if (rate == 0 || rate > INT32_MAX)
-        return 0;
-    try {
-        return MulDiv32RN(samples, 1000, static_cast<int32_t>(rate));
-    } catch (const EIntOverflow&) {
-        // Very long files at very low rates: same rounding, in 64 bits.
-        int64_t p = static_cast<int64_t>(samples) * 1000;
-        return (p + static_cast<int64_t>(rate) / 2) / rate;
-    }
-}
-
 void fill(const TWAVEIOCB& cb, WaveDescription& out)
 {
     const TWaveFormatEx& f = cb.Format;
@@ -102,7 +89,7 @@ void fill(const TWAVEIOCB& cb, WaveDescription& out)
     out.dataOffset = cb.DataOffset;
     out.dataBytes = cb.DataSize;
     out.samples = cb.SampleCount;
-    out.durationMs = durationMs(cb.SampleCount, f.nSamplesPerSec);
+    out.durationMs = mulDivRound64(cb.SampleCount, 1000, f.nSamplesPerSec); // 0 for a rate of 0
     out.fileSize = cb.FileSize;
     out.info.clear();
     for (TInfoData* item = cb.InfoList ? cb.InfoList->Items : nullptr; item; item = item->Next) {
@@ -125,7 +112,7 @@ int32_t scanReadOnly(const std::string& path, TWAVEIOCB*& cb)
 
 } // namespace
 
-std::string NonRegularFileReason(const std::string& path)
+std::string nonRegularFileReason(const std::string& path)
 {
     struct stat st { };
     if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
@@ -133,20 +120,23 @@ std::string NonRegularFileReason(const std::string& path)
     return S_ISDIR(st.st_mode) ? "is a folder, not a file" : "not a regular file (a FIFO, device or socket)";
 }
 
-std::string DescribeWaveFile(const std::string& path, WaveDescription& out)
+std::string describeWaveFile(const std::string& path, WaveDescription& out)
 {
     out = WaveDescription{};
     out.file = path;
-    if (std::string reason = NonRegularFileReason(path); !reason.empty())
+    if (std::string reason = nonRegularFileReason(path); !reason.empty())
         return reason;
-    TWAVEIOCB* cb = nullptr;
-    int32_t code = wioReadFileInfo(cb, path.c_str(), FOURCC_WAVE, wioSrcFile);
-    if (code != 0 && ::access(path.c_str(), R_OK) == 0 && ::access(path.c_str(), W_OK) != 0)
-        code = scanReadOnly(path, cb);
-    if (code != 0)
+    TWAVEIOCB* made = nullptr;
+    int32_t code = wioReadFileInfo(made, path.c_str(), FOURCC_WAVE, wioSrcFile);
+    ControlBlockPtr cb(made);
+    if (code != 0 && ::access(path.c_str(), R_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
+        made = nullptr;
+        code = scanReadOnly(path, made);
+        cb.reset(made);
+    }
+    if (code != 0 || !cb)
         return refusalReason(path, code);
     fill(*cb, out);
-    wioFreeFileInfo(cb);
     return "";
 }
 

@@ -28,10 +28,10 @@ struct WaveDescription {
 // Why `path` cannot be taken as a wave file without opening it: a folder, a FIFO, a
 // device or a socket (opening a FIFO would wait for a writer). "" for a regular file
 // and for a name that does not exist, which the engine reports itself.
-std::string NonRegularFileReason(const std::string& path);
+std::string nonRegularFileReason(const std::string& path);
 
 // Describes `path` through the wave engine. Returns "" on success, otherwise a message
 // saying what was wrong.
-std::string DescribeWaveFile(const std::string& path, WaveDescription& out);
+std::string describeWaveFile(const std::string& path, WaveDescription& out);
 
 } // namespace orvelle

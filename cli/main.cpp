@@ -79,11 +79,42 @@ bool parseStrength(const char* text, int& out)
     return true;
 }
 
+// A text as one line: control characters (a line break in a comment, say) are written
+// as escapes, so that every field stays on its own line.
+std::string oneLine(const std::string& text)
+{
+    std::string line;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7f) {
+            line += c;
+            continue;
+        }
+        switch (c) {
+        case '\n':
+            line += "\\n";
+            break;
+        case '\r':
+            line += "\\r";
+            break;
+        case '\t':
+            line += "\\t";
+            break;
+        default: {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            line += hex;
+        }
+        }
+    }
+    return line;
+}
+
 std::string formatTagHex(const std::string& file)
 {
     WaveDescription d;
     char hex[8];
-    std::snprintf(hex, sizeof hex, "0x%04X", DescribeWaveFile(file, d).empty() ? d.formatTag : 0u);
+    std::snprintf(hex, sizeof hex, "0x%04X", describeWaveFile(file, d).empty() ? d.formatTag : 0u);
     return hex;
 }
 
@@ -119,18 +150,22 @@ int runConvert(int argc, char** argv)
     int status = 0;
     for (int i = optind; i < argc; ++i) {
         const std::string file = argv[i];
-        if (std::string reason = NonRegularFileReason(file); !reason.empty()) {
-            std::cerr << "error " << file << ": " << reason << std::endl;
+        const std::string shown = oneLine(file);
+        if (std::string reason = nonRegularFileReason(file); !reason.empty()) {
+            std::cerr << "error " << shown << ": " << reason << std::endl;
             status = 1;
             continue;
         }
         try {
-            if (core.ConvertFile(file, strength))
-                std::cout << "converted " << file << std::endl;
-            else
-                std::cout << "skipped " << file << ": not PCM (format tag " << formatTagHex(file) << ")" << std::endl;
+            if (core.ConvertFile(file, strength)) {
+                std::cout << "converted " << shown << std::endl;
+                if (!core.lastWarning().empty())
+                    std::cerr << "warning " << shown << ": " << oneLine(core.lastWarning()) << std::endl;
+            } else {
+                std::cout << "skipped " << shown << ": not PCM (format tag " << formatTagHex(file) << ")" << std::endl;
+            }
         } catch (const std::exception& e) {
-            std::cerr << "error " << file << ": " << e.what() << std::endl;
+            std::cerr << "error " << shown << ": " << oneLine(e.what()) << std::endl;
             status = 1;
         }
     }
@@ -146,37 +181,6 @@ nlohmann::json toJson(const WaveDescription& d)
         {"sampleRate", d.sampleRate}, {"avgBytesPerSec", d.avgBytesPerSec}, {"blockAlign", d.blockAlign},
         {"bitsPerSample", d.bitsPerSample}, {"dataOffset", d.dataOffset}, {"dataBytes", d.dataBytes},
         {"samples", d.samples}, {"durationMs", d.durationMs}, {"fileSize", d.fileSize}, {"info", info}};
-}
-
-// A text as one line: control characters (a line break in a comment, say) are written
-// as escapes, so that every field stays on its own line.
-std::string oneLine(const std::string& text)
-{
-    std::string line;
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u != 0x7f) {
-            line += c;
-            continue;
-        }
-        switch (c) {
-        case '\n':
-            line += "\\n";
-            break;
-        case '\r':
-            line += "\\r";
-            break;
-        case '\t':
-            line += "\\t";
-            break;
-        default: {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", u);
-            line += hex;
-        }
-        }
-    }
-    return line;
 }
 
 void printText(const WaveDescription& d, bool first)
@@ -230,10 +234,10 @@ int runInfo(int argc, char** argv)
     bool first = true;
     for (int i = optind; i < argc; ++i) {
         WaveDescription d;
-        std::string error = DescribeWaveFile(argv[i], d);
+        std::string error = describeWaveFile(argv[i], d);
         if (!error.empty()) {
             std::cout.flush();
-            std::cerr << "error " << argv[i] << ": " << error << std::endl;
+            std::cerr << "error " << oneLine(argv[i]) << ": " << oneLine(error) << std::endl;
             status = 1;
             continue;
         }

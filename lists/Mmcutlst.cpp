@@ -1,6 +1,7 @@
 #include "lists/Mmcutlst.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/Exceptions.h"
 
@@ -17,6 +18,12 @@ TMMCutList::~TMMCutList()
 
 void TMMCutList::Error() const { throw EListError(SListIndexError); }
 
+void TMMCutList::refuseIndex() const
+{
+    Error();
+    throw EListError(SListIndexError);
+}
+
 void TMMCutList::Grow()
 {
     int32_t step = 4;
@@ -31,27 +38,26 @@ void TMMCutList::Grow()
 void TMMCutList::SetCapacity(int32_t newCapacity)
 {
     if (newCapacity < count_ || newCapacity > kMaxCutListSize)
-        Error();
+        refuseIndex();
     if (newCapacity == capacity_)
         return;
-    TMMCutRegion* fresh = nullptr;
+    std::unique_ptr<TMMCutRegion[]> fresh;
     if (newCapacity > 0) {
-        fresh = new TMMCutRegion[static_cast<size_t>(newCapacity)]{}; // may throw; nothing changed yet
-        std::copy_n(items_, count_, fresh);
+        fresh = std::make_unique<TMMCutRegion[]>(static_cast<size_t>(newCapacity)); // may throw; nothing changed yet
+        std::copy_n(items_.get(), count_, fresh.get());
     }
-    delete[] items_;
-    items_ = fresh;
+    items_ = std::move(fresh);
     capacity_ = newCapacity;
 }
 
 void TMMCutList::SetCount(int32_t newCount)
 {
     if (newCount < 0 || newCount > kMaxCutListSize)
-        Error();
+        refuseIndex();
     if (newCount > capacity_)
         SetCapacity(newCount);
     if (newCount > count_)
-        std::fill(items_ + count_, items_ + newCount, TMMCutRegion{});
+        std::fill(items_.get() + count_, items_.get() + newCount, TMMCutRegion{});
     count_ = newCount;
 }
 
@@ -66,14 +72,14 @@ void TMMCutList::Insert(int32_t index, const TMMCutRegion& region)
 {
     // A full list at the maximum size is refused before anything is sent.
     if (index < 0 || index > count_ || count_ == kMaxCutListSize)
-        Error();
+        refuseIndex();
     const TMMCutRegion copy = region; // `region` may live in the storage about to be reallocated
     Changing();
     if (count_ == capacity_)
         Grow();
     if (count_ == capacity_) // a Grow override that made no room
-        Error();
-    std::copy_backward(items_ + index, items_ + count_, items_ + count_ + 1);
+        refuseIndex();
+    std::copy_backward(items_.get() + index, items_.get() + count_, items_.get() + count_ + 1);
     items_[index] = copy;
     ++count_;
     Changed();
@@ -82,17 +88,17 @@ void TMMCutList::Insert(int32_t index, const TMMCutRegion& region)
 void TMMCutList::Delete(int32_t index)
 {
     if (index < 0 || index >= count_)
-        Error();
+        refuseIndex();
     Changing();
     --count_;
-    std::copy(items_ + index + 1, items_ + count_ + 1, items_ + index);
+    std::copy(items_.get() + index + 1, items_.get() + count_ + 1, items_.get() + index);
     Changed();
 }
 
 void TMMCutList::Put(int32_t index, const TMMCutRegion& region)
 {
     if (index < 0 || index >= count_)
-        Error();
+        refuseIndex();
     const TMMCutRegion copy = region;
     Changing();
     items_[index] = copy;
@@ -102,14 +108,14 @@ void TMMCutList::Put(int32_t index, const TMMCutRegion& region)
 TMMCutRegion& TMMCutList::Get(int32_t index)
 {
     if (index < 0 || index >= count_)
-        Error();
+        refuseIndex();
     return items_[index];
 }
 
 const TMMCutRegion& TMMCutList::Get(int32_t index) const
 {
     if (index < 0 || index >= count_)
-        Error();
+        refuseIndex();
     return items_[index];
 }
 
@@ -151,7 +157,7 @@ TMMCutList* TMMCutList::Expand()
 void TMMCutList::SetParams(int32_t index, int32_t start, int32_t length)
 {
     if (index < 0 || index >= count_)
-        Error();
+        refuseIndex();
     BeginUpdate();
     try {
         TMMCutRegion& entry = Get(index);
@@ -185,22 +191,6 @@ void TMMCutList::Assign(const TPersistent* source)
     EndUpdate();
 }
 
-void TMMCutList::BeginUpdate()
-{
-    if (listUpdateCount_ == 0)
-        SetUpdateState(true);
-    ++listUpdateCount_;
-}
-
-void TMMCutList::EndUpdate()
-{
-    // Unmatched EndUpdate is ignored, as in TMMObject.
-    if (listUpdateCount_ <= 0)
-        return;
-    if (--listUpdateCount_ == 0)
-        SetUpdateState(false);
-}
-
 void TMMCutList::SetUpdateState(bool updating)
 {
     if (updating)
@@ -209,15 +199,9 @@ void TMMCutList::SetUpdateState(bool updating)
         Changed();
 }
 
-void TMMCutList::Changed()
-{
-    if (listUpdateCount_ == 0 && OnChange)
-        OnChange(this);
-}
-
 void TMMCutList::Changing()
 {
-    if (listUpdateCount_ == 0 && OnChanging)
+    if (updateCount_ == 0 && OnChanging)
         OnChanging(this);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // An ordered, growable list of regions of a wave (first sample and length).
 #include <cstdint>
+#include <memory>
 
 #include "lists/Mmobject.h"
 
@@ -46,11 +47,11 @@ public:
     // `source` must be null or a TMMCutList; anything else raises EAssignError.
     void Assign(const TPersistent* source) override;
 
-    // The list's own bracketing and notifications; TMMObject's count is not used.
-    void BeginUpdate();
-    void EndUpdate();
+    // BeginUpdate, EndUpdate, the update count and OnChange are TMMObject's, so that a
+    // bracket or a callback set through the base acts on the list: the outermost
+    // BeginUpdate sends OnChanging, the matching EndUpdate OnChange.
     void SetUpdateState(bool updating) override;
-    void Changed() override;
+    // Calls OnChanging with the list when the update count is 0.
     virtual void Changing();
 
     int32_t LocateRegion(int32_t position) const;
@@ -58,21 +59,22 @@ public:
     bool QueryRegion(int32_t position) const;
     bool AddRegion(const TMMCutRegion& region);
 
-    using TListEvent = std::function<void(TMMCutList* sender)>;
-    TListEvent OnChange;
-    TListEvent OnChanging;
+    TNotifyEvent OnChanging;
 
     std::string ClassName() const override { return "TMMCutList"; }
 
 protected:
-    [[noreturn]] virtual void Error() const;
+    // Raises EListError with the list-index message; an override may raise its own
+    // exception. Should it return, the operation is refused with EListError all the same.
+    virtual void Error() const;
     virtual void Grow();
 
 private:
-    TMMCutRegion* items_ = nullptr;
+    [[noreturn]] void refuseIndex() const;
+
+    std::unique_ptr<TMMCutRegion[]> items_;
     int32_t count_ = 0;
     int32_t capacity_ = 0;
-    int32_t listUpdateCount_ = 0;
 };
 
 } // namespace orvelle

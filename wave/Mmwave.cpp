@@ -4,39 +4,29 @@
 
 #include <cstring>
 #include <limits>
+#include <new>
+#include <utility>
 
 #include "platform/Sysfile.h"
+#include "util/Mmmuldiv.h"
 #include "util/Mmutils.h"
 
 namespace orvelle {
 
-namespace {
+void ControlBlockDeleter::operator()(TWAVEIOCB* block) const { wioFreeFileInfo(block); }
 
-// a*b/c rounded to nearest, an exact half away from zero, saturated to 32 bits; 0 for
-// c = 0 (a rate of 0 read from a file). |a| <= 2^31 and b, c < 2^32 keep a*b in 64 bits.
-int32_t MulDivRoundSat(int64_t a, int64_t b, int64_t c)
+// The engine reports running out of memory as a code; the wave object raises it.
+void raiseIfOutOfMemory(int32_t code)
 {
-    if (c <= 0)
-        return 0;
-    const int64_t num = a * b;
-    int64_t q = num / c;
-    const int64_t r = num % c;
-    if (2 * (r < 0 ? -r : r) >= c)
-        q += num < 0 ? -1 : 1;
-    if (q > std::numeric_limits<int32_t>::max())
-        return std::numeric_limits<int32_t>::max();
-    if (q < std::numeric_limits<int32_t>::min())
-        return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(q);
+    if (code == wioErrNoMem)
+        throw std::bad_alloc();
 }
-
-} // namespace
 
 TMMWave::TMMWave() = default;
 
 TMMWave::~TMMWave() { ClearWave(); }
 
-void TMMWave::Error(uint16_t ident) { throw EMMWaveError(LoadResStr(ident)); }
+void TMMWave::raiseError(uint16_t ident) { throw EMMWaveError(LoadResStr(ident)); }
 
 void TMMWave::SetFileName(const std::string& name)
 {
@@ -49,53 +39,49 @@ void TMMWave::SetFileName(const std::string& name)
         return;
     }
     const bool exists = FileExists(full);
-    TWAVEIOCB* block = nullptr;
-    if (exists && wioReadFileInfo(block, full.c_str(), FOURCC_WAVE, wioSrcFile) == 0 && block) {
-        ClearWave();
-        TakeControlBlock(block);
-        fileName_ = full;
-        InitRegionList();
-        Changed();
-        return;
+    if (exists) {
+        TWAVEIOCB* made = nullptr;
+        const int32_t code = wioReadFileInfo(made, full.c_str(), FOURCC_WAVE, wioSrcFile);
+        ControlBlockPtr block(made); // a success code without a block is still a failure
+        raiseIfOutOfMemory(code);
+        if (code == 0 && block) {
+            ClearWave();
+            takeControlBlock(std::move(block));
+            fileName_ = full;
+            initRegionList();
+            Changed();
+            return;
+        }
     }
-    if (block) // a success code without a block is still a failure
-        wioFreeFileInfo(block);
     if (!exists && !fileMustExist_) {
         ClearWave();
         fileName_ = full;
         Changed();
         return;
     }
-    Error(exists ? SInvalidWaveFile : SErrorReadingWave);
+    raiseError(exists ? SInvalidWaveFile : SErrorReadingWave);
 }
 
-void TMMWave::TakeControlBlock(TWAVEIOCB* block)
+void TMMWave::takeControlBlock(ControlBlockPtr block)
 {
-    cb_ = block;
-    if (!block)
+    cb_ = std::move(block);
+    if (!cb_)
         return;
-    startPos_ = block->FirstSample;
-    endPos_ = block->LastSample;
-    bytesLeft_ = block->BytesLeft;
-    position_ = block->SamplePos;
+    startPos_ = cb_->FirstSample;
+    endPos_ = cb_->LastSample;
+    bytesLeft_ = cb_->BytesLeft;
+    position_ = cb_->SamplePos;
 }
 
 void TMMWave::ClearWave()
 {
     CloseFile();
     fileName_.clear();
-    ReleaseControlBlock();
+    cb_.reset();
     regions_.Clear();
     startPos_ = endPos_ = position_ = bytesLeft_ = lengthBytes_ = 0;
     regionIndex_ = regionBytesLeft_ = 0;
-}
-
-void TMMWave::ReleaseControlBlock()
-{
-    if (!cb_)
-        return;
-    wioFreeFileInfo(cb_);
-    cb_ = nullptr;
+    endedEarly_ = false;
 }
 
 void TMMWave::FreeWave()
@@ -109,18 +95,23 @@ void TMMWave::FreeWave()
 void TMMWave::SetPWaveIOCB(TWAVEIOCB* block)
 {
     if (IsMemWave())
-        Error(SCantWriteMemWave);
-    if (block == cb_)
+        raiseError(SCantWriteMemWave);
+    if (block == cb_.get())
         return;
+    bindControlBlock(ControlBlockPtr(block));
+}
+
+void TMMWave::bindControlBlock(ControlBlockPtr block)
+{
     ClearWave();
-    TakeControlBlock(block);
-    if (block && block->Flags == wioSrcRaw && block->Source) {
+    takeControlBlock(std::move(block));
+    if (cb_ && cb_->Flags == wioSrcRaw && cb_->Source) {
         // The name is zero-terminated inside its block; never read past the block.
-        const char* src = static_cast<const char*>(block->Source);
-        const auto room = static_cast<size_t>(GlobalMemSize(block->Source));
+        const char* src = static_cast<const char*>(cb_->Source);
+        const auto room = static_cast<size_t>(GlobalMemSize(cb_->Source));
         fileName_.assign(src, strnlen(src, room));
     }
-    InitRegionList();
+    initRegionList();
     Changed();
 }
 
@@ -128,19 +119,15 @@ void TMMWave::SetPWaveFormat(const TWaveFormatEx* format)
 {
     if (!format)
         return;
-    TWAVEIOCB* block = nullptr;
-    if (wioCreateFileInfo(block, format) != 0 || !block) {
-        if (block)
-            wioFreeFileInfo(block);
+    TWAVEIOCB* made = nullptr;
+    const int32_t code = wioCreateFileInfo(made, format);
+    ControlBlockPtr block(made);
+    raiseIfOutOfMemory(code);
+    if (code != 0 || !block)
         return;
-    }
-    try {
-        SetPWaveIOCB(block);
-    } catch (...) {
-        if (cb_ != block) // not taken yet: still ours to release
-            wioFreeFileInfo(block);
-        throw;
-    }
+    if (IsMemWave())
+        raiseError(SCantWriteMemWave);
+    bindControlBlock(std::move(block));
 }
 
 void TMMWave::SetFileMustExist(bool v)
@@ -154,8 +141,16 @@ void TMMWave::SetIOBufferSize(int32_t size)
     if (size == ioBufferSize_)
         return;
     ioBufferSize_ = Max(size, 8192);
-    if (cb_ && cb_->Handle && wioSetIOBufferSize(cb_, ioBufferSize_) != 0)
-        Error(SUnableToSetupIOBuffer);
+    if (cb_ && cb_->Handle)
+        applyIOBufferSize();
+}
+
+void TMMWave::applyIOBufferSize()
+{
+    const int32_t code = wioSetIOBufferSize(cb_.get(), ioBufferSize_);
+    raiseIfOutOfMemory(code);
+    if (code != 0)
+        raiseError(SUnableToSetupIOBuffer);
 }
 
 void TMMWave::SetTimeFormat(TMMTimeFormats f)
@@ -163,7 +158,7 @@ void TMMWave::SetTimeFormat(TMMTimeFormats f)
     if (f == timeFormat_)
         return;
     timeFormat_ = f;
-    InitRegionList();
+    initRegionList();
 }
 
 TWaveFormatEx* TMMWave::GetPWaveFormat() const { return cb_ ? &cb_->Format : nullptr; }
@@ -235,7 +230,7 @@ int32_t TMMWave::SamplesToTimeFormat(int32_t n) const
     case tfByte:
         return wioSamplesToBytes(f, n);
     case tfMillisecond:
-        return MulDivRoundSat(n, 1000, f->nSamplesPerSec);
+        return mulDivRoundSaturated(n, 1000, f->nSamplesPerSec);
     }
     return 0;
 }
@@ -251,7 +246,7 @@ int32_t TMMWave::TimeFormatToSamples(int32_t v) const
     case tfByte:
         return wioBytesToSamples(f, v);
     case tfMillisecond:
-        return MulDivRoundSat(v, f->nSamplesPerSec, 1000);
+        return mulDivRoundSaturated(v, f->nSamplesPerSec, 1000);
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 // raised as EMMWaveError with the texts of the string table.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -45,6 +46,18 @@ inline constexpr uint16_t SConversionAborted = 143;
 inline constexpr uint16_t SNotValidForConversion = 144;
 inline constexpr uint16_t SErrorSeeking = 147;
 
+// Owns a control block: released with the engine's wioFreeFileInfo, which also closes
+// (without finishing) a file left open.
+struct ControlBlockDeleter {
+    void operator()(TWAVEIOCB* block) const;
+};
+using ControlBlockPtr = std::unique_ptr<TWAVEIOCB, ControlBlockDeleter>;
+
+// `name` in double quotes, for messages.
+std::string quotedFileName(const std::string& name);
+// Raises std::bad_alloc for the engine's out-of-memory code.
+void raiseIfOutOfMemory(int32_t code);
+
 class TMMWave;
 using TMMWaveProgress = std::function<void(TMMWave* sender, int32_t curByte, int32_t numBytes, bool& cancel)>;
 
@@ -64,7 +77,7 @@ public:
     void LoadFromFile(const std::string& name) { SetFileName(name); }
     // Takes ownership of `block` (null empties the wave).
     void SetPWaveIOCB(TWAVEIOCB* block);
-    TWAVEIOCB* GetPWaveIOCB() const { return cb_; }
+    TWAVEIOCB* GetPWaveIOCB() const { return cb_.get(); }
     // Binds to a new control block for `format` (18 + cbSize bytes are copied), with no
     // file. GetPWaveFormat of any wave may be passed: its block holds all of those bytes.
     void SetPWaveFormat(const TWaveFormatEx* format);
@@ -106,7 +119,16 @@ public:
 
     // Opening, positioning, reading and writing.
     virtual void OpenFile();
+    // Best effort: a failure to finish a written file is not reported (destruction and
+    // ClearWave close this way).
     virtual void CloseFile();
+    // CloseFile that reports a failure to finish a written file: raises EMMWaveError
+    // naming the file, after the wave is closed all the same.
+    void closeChecked();
+    // True when the last read stopped because the file delivered fewer bytes than the
+    // playing range holds (a file cut short or failing), as opposed to the data's end.
+    // Cleared whenever a reading is positioned anew.
+    bool readEndedEarly() const { return endedEarly_; }
     virtual void ResetFile() { }
     int32_t GetPosition() const;
     virtual void SetPosition(int32_t value);
@@ -120,6 +142,10 @@ public:
     // the file open for writing; CloseFile finishes it. `format` as for SetPWaveFormat.
     void CreateFile(const std::string& name, const TWaveFormatEx* format);
     void CreateFileC(const std::string& name, const TWaveFormatEx* format) { CreateFile(name, format); }
+    // Takes over the INFO texts and DISP items of `source`; they are written when this
+    // wave's file is finished. Raises "Invalid param passed!" when either wave has no
+    // control block, std::bad_alloc when memory runs out.
+    void copyMetadataFrom(const TMMWave& source);
 
     void Changed() override;
     virtual void Progress(int32_t curByte, int32_t numBytes, bool& cancel);
@@ -132,19 +158,27 @@ protected:
     // Hook for fades applied while reading; the plain wave has none.
     virtual void InitPlayFadeList(bool /*restart*/) { }
     // The play regions for the current binding: one over the playing range.
-    void InitRegionList();
-    // Sum of the play regions' lengths, in samples.
-    int32_t PlayLength() const;
-    [[noreturn]] static void Error(uint16_t ident);
+    void initRegionList();
+    // Sum of the play regions' lengths, in samples, and in bytes.
+    int32_t playLength() const;
+    int32_t playLengthBytes() const;
+    [[noreturn]] static void raiseError(uint16_t ident);
 
 private:
-    void TakeControlBlock(TWAVEIOCB* block);
-    void ReleaseControlBlock();
-    void SeekToPlayPosition(int32_t p);
+    void takeControlBlock(ControlBlockPtr block);
+    // Clears the binding, takes `block` and tells of the change.
+    void bindControlBlock(ControlBlockPtr block);
+    void seekToPlayPosition(int32_t p);
+    // Sets the engine's I/O buffer to IOBufferSize; raises when it cannot.
+    void applyIOBufferSize();
+    // The open flag, position and bytes left of a closed wave.
+    void resetReading();
+    // Bytes of the data from sample `start` on, as the file holds them.
+    int32_t dataBytesFrom(int32_t start) const;
 
     // Memory waves (their stream) and the cut list, play fade list and observers are
     // added with their own features.
-    TWAVEIOCB* cb_ = nullptr; // owned
+    ControlBlockPtr cb_;
     std::string fileName_;
     bool fileMustExist_ = true;
     int32_t ioBufferSize_ = 32768;
@@ -158,8 +192,25 @@ private:
     int32_t regionIndex_ = 0;
     int32_t regionBytesLeft_ = 0;
     bool open_ = false;
+    bool endedEarly_ = false;
     bool assigning_ = false; // while set, Changed is deferred
     bool changePending_ = false;
+};
+
+// The wave file component: the owner of one wave object. Its place in a processing
+// chain (playing the wave, recording into it) comes with the sound layers; until then it
+// is the holder the core form needs.
+class TMMWaveFile {
+public:
+    TMMWaveFile() : wave_(std::make_unique<TMMWave>()) { }
+    TMMWaveFile(const TMMWaveFile&) = delete;
+    TMMWaveFile& operator=(const TMMWaveFile&) = delete;
+
+    TMMWave& Wave() { return *wave_; }
+    const TMMWave& Wave() const { return *wave_; }
+
+private:
+    std::unique_ptr<TMMWave> wave_;
 };
 
 } // namespace orvelle

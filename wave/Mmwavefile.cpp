@@ -2,6 +2,9 @@
 // creating wave files.
 #include <cstring>
 #include <limits>
+#include <new>
+#include <sys/stat.h>
+#include <utility>
 
 #include "platform/Sysfile.h"
 #include "util/Mmutils.h"
@@ -14,25 +17,32 @@ namespace {
 
 constexpr int64_t kMaxInt32 = std::numeric_limits<int32_t>::max();
 
-int32_t ClampToInt32(int64_t v) { return static_cast<int32_t>(v < 0 ? 0 : (v > kMaxInt32 ? kMaxInt32 : v)); }
+int32_t clampToNonNegativeInt32(int64_t v) { return static_cast<int32_t>(v < 0 ? 0 : (v > kMaxInt32 ? kMaxInt32 : v)); }
 
-// Releases a control block made for a binding unless `owner` has taken it.
-struct BlockGuard {
-    explicit BlockGuard(TWAVEIOCB* const& owner) : owner(owner) { }
-    BlockGuard(const BlockGuard&) = delete;
-    BlockGuard& operator=(const BlockGuard&) = delete;
-    ~BlockGuard()
-    {
-        if (block && block != owner)
-            wioFreeFileInfo(block);
-    }
-    TWAVEIOCB* block = nullptr;
-    TWAVEIOCB* const& owner;
-};
+// Clears the name for a new file: a file or a link (dangling or not) is removed, so that
+// the new file is never written through a link. False when a folder stands there or the
+// removal fails.
+bool removeWhatStandsAt(const char* path)
+{
+    struct stat st { };
+    if (::lstat(path, &st) != 0)
+        return true;
+    return !S_ISDIR(st.st_mode) && DeleteFileName(path);
+}
 
 } // namespace
 
-void TMMWave::InitRegionList()
+std::string quotedFileName(const std::string& name) { return "\"" + name + "\""; }
+
+// A region's bytes never run past the data the file holds: when the frames, converted
+// to bytes, claim more (a stored block align that disagrees with the sample width, say),
+// the region ends where the data ends, as the engine's reading does.
+int32_t TMMWave::dataBytesFrom(int32_t start) const
+{
+    return cb_ ? clampToNonNegativeInt32(int64_t{cb_->DataSize} - SamplesToBytes(start)) : 0;
+}
+
+void TMMWave::initRegionList()
 {
     regions_.Clear();
     if (!cb_)
@@ -41,30 +51,39 @@ void TMMWave::InitRegionList()
     const int32_t end = RealSamplesToSamples(endPos_);
     TMMCutRegion r{};
     r.StartPos = start;
-    r.Length = ClampToInt32(static_cast<int64_t>(end) - start);
+    r.Length = clampToNonNegativeInt32(static_cast<int64_t>(end) - start);
     r.StartBytes = SamplesToBytes(r.StartPos);
-    r.LengthBytes = SamplesToBytes(r.Length);
+    r.LengthBytes = Min(SamplesToBytes(r.Length), dataBytesFrom(startPos_));
     r.Reserved = 0;
     regions_.Add(r);
 }
 
-int32_t TMMWave::PlayLength() const
+int32_t TMMWave::playLength() const
 {
     int64_t sum = 0;
     for (int32_t i = 0; i < regions_.Count(); ++i)
         sum += regions_.Get(i).Length;
-    return ClampToInt32(sum);
+    return clampToNonNegativeInt32(sum);
+}
+
+int32_t TMMWave::playLengthBytes() const
+{
+    int64_t sum = 0;
+    for (int32_t i = 0; i < regions_.Count(); ++i)
+        sum += regions_.Get(i).LengthBytes;
+    return clampToNonNegativeInt32(sum);
 }
 
 void TMMWave::OpenFile()
 {
     if (!cb_)
         return;
-    if (wioWaveOpen(cb_) != 0)
-        Error(SUnableToOpenWave);
-    if (wioSetIOBufferSize(cb_, ioBufferSize_) != 0)
-        Error(SUnableToSetupIOBuffer);
-    InitRegionList();
+    const int32_t code = wioWaveOpen(cb_.get());
+    raiseIfOutOfMemory(code);
+    if (code != 0)
+        raiseError(SUnableToOpenWave);
+    applyIOBufferSize();
+    initRegionList();
     InitPlayFadeList(false);
     open_ = true;
     SetPosition(GetPosition());
@@ -72,10 +91,22 @@ void TMMWave::OpenFile()
 
 void TMMWave::CloseFile()
 {
-    // Finishing a written file reports its failure only through the engine's code;
-    // closing itself never fails, so the code is not turned into an exception here.
     if (cb_)
-        wioWaveClose(cb_);
+        (void)wioWaveClose(cb_.get());
+    resetReading();
+}
+
+void TMMWave::closeChecked()
+{
+    const int32_t code = cb_ ? wioWaveClose(cb_.get()) : 0;
+    resetReading();
+    raiseIfOutOfMemory(code);
+    if (code != 0)
+        throw EMMWaveError("Unable to write wave file " + quotedFileName(fileName_));
+}
+
+void TMMWave::resetReading()
+{
     open_ = false;
     position_ = 0;
     bytesLeft_ = 0;
@@ -91,18 +122,19 @@ void TMMWave::SetPosition(int32_t value)
     position_ = TimeFormatToSamples(value);
     if (!open_)
         return; // applied by the next OpenFile
-    const int32_t length = PlayLength();
+    const int32_t length = playLength();
     const int32_t p = MinMax(RealSamplesToSamples(position_), 0, length);
-    lengthBytes_ = SamplesToBytes(length);
-    bytesLeft_ = lengthBytes_ - SamplesToBytes(p);
+    lengthBytes_ = playLengthBytes();
+    bytesLeft_ = Max(lengthBytes_ - SamplesToBytes(p), 0);
     regionIndex_ = -1;
     regionBytesLeft_ = -1;
+    endedEarly_ = false;
     InitPlayFadeList(true);
-    SeekToPlayPosition(p);
+    seekToPlayPosition(p);
 }
 
 // Finds the play region holding playing position `p` and seeks the engine there.
-void TMMWave::SeekToPlayPosition(int32_t p)
+void TMMWave::seekToPlayPosition(int32_t p)
 {
     int64_t sum = 0;
     for (int32_t i = 0; i < regions_.Count(); ++i) {
@@ -113,16 +145,16 @@ void TMMWave::SeekToPlayPosition(int32_t p)
         const int32_t rest = static_cast<int32_t>(sum - p); // 0 <= rest <= r.Length
         const int32_t sample = SamplesToRealSamples(r.StartPos + (r.Length - rest));
         // A failed seek is tried once more before it counts.
-        if (wioWaveSetPosition(cb_, sample) != 0 && wioWaveSetPosition(cb_, sample) != 0)
-            Error(SErrorSeeking);
-        regionBytesLeft_ = SamplesToBytes(rest);
+        if (wioWaveSetPosition(cb_.get(), sample) != 0 && wioWaveSetPosition(cb_.get(), sample) != 0)
+            raiseError(SErrorSeeking);
+        regionBytesLeft_ = Min(SamplesToBytes(rest), r.LengthBytes);
         regionIndex_ = i;
         return;
     }
-    Error(SErrorSeeking);
+    raiseError(SErrorSeeking);
 }
 
-int32_t TMMWave::ReadInternal(char* buffer, int32_t count) { return wioWaveReadData(cb_, buffer, count); }
+int32_t TMMWave::ReadInternal(char* buffer, int32_t count) { return wioWaveReadData(cb_.get(), buffer, count); }
 
 int32_t TMMWave::ReadDataBytes(char* buffer, int32_t count)
 {
@@ -135,8 +167,10 @@ int32_t TMMWave::ReadDataBytes(char* buffer, int32_t count)
             const int32_t k = Min(n, regionBytesLeft_);
             // Never trust a count beyond what was asked for.
             const int32_t r = Min(ReadInternal(buffer + total, k), k);
-            if (r <= 0)
+            if (r <= 0) {
+                endedEarly_ = true; // bytes of the range were due, the file gave none
                 break;
+            }
             n -= r;
             total += r;
             regionBytesLeft_ -= r;
@@ -144,7 +178,7 @@ int32_t TMMWave::ReadDataBytes(char* buffer, int32_t count)
             ++regionIndex_;
             const TMMCutRegion& next = regions_.Get(regionIndex_);
             regionBytesLeft_ = next.LengthBytes;
-            wioWaveSetPosition(cb_, SamplesToRealSamples(next.StartPos)); // checked by the next read
+            wioWaveSetPosition(cb_.get(), SamplesToRealSamples(next.StartPos)); // checked by the next read
         } else {
             bytesLeft_ = 0;
             break;
@@ -159,7 +193,7 @@ int32_t TMMWave::ReadDataBytes(char* buffer, int32_t count)
     std::memset(buffer, 0, 4);
     bytesLeft_ = 0;
     regionBytesLeft_ = 0;
-    position_ = PlayLength();
+    position_ = playLength();
     return 4;
 }
 
@@ -174,21 +208,21 @@ int32_t TMMWave::ReadDataSamples(char* buffer, int32_t count)
 int32_t TMMWave::WriteDataBytes(const char* buffer, int32_t count)
 {
     if (IsMemWave())
-        Error(SCantWriteMemWave);
-    return cb_ ? wioWaveWriteData(cb_, buffer, count) : -1;
+        raiseError(SCantWriteMemWave);
+    return cb_ ? wioWaveWriteData(cb_.get(), buffer, count) : -1;
 }
 
 int32_t TMMWave::WriteDataSamples(const char* buffer, int32_t count)
 {
     if (IsMemWave())
-        Error(SCantWriteMemWave);
-    return cb_ ? wioWaveWriteSamples(cb_, buffer, count) : -1;
+        raiseError(SCantWriteMemWave);
+    return cb_ ? wioWaveWriteSamples(cb_.get(), buffer, count) : -1;
 }
 
 void TMMWave::CreateFile(const std::string& name, const TWaveFormatEx* format)
 {
     if (IsMemWave())
-        Error(SCantWriteMemWave);
+        raiseError(SCantWriteMemWave);
     if (!format || name.empty())
         return;
     // The engine qualifies the name in a buffer of MMIO_MAXPATH bytes; a longer name
@@ -196,25 +230,41 @@ void TMMWave::CreateFile(const std::string& name, const TWaveFormatEx* format)
     const std::string full = FullPathName(name);
     char path[MMIO_MAXPATH] = {};
     if (full.size() >= sizeof path)
-        Error(SUnableToCreateWave);
+        raiseError(SUnableToCreateWave);
     std::memcpy(path, full.data(), full.size());
     if (!wioGetFullPathName(path))
-        Error(SUnableToCreateWave);
+        raiseError(SUnableToCreateWave);
 
-    BlockGuard made(cb_);
-    if (wioCreateFileInfo(made.block, format) != 0 || !made.block)
-        Error(SUnableToCreateWave);
-    // The file of that name is replaced without asking; it is removed only once the
+    TWAVEIOCB* made = nullptr;
+    int32_t code = wioCreateFileInfo(made, format);
+    ControlBlockPtr block(made);
+    raiseIfOutOfMemory(code);
+    if (code != 0 || !block)
+        raiseError(SUnableToCreateWave);
+    // What stands at the name is replaced without asking; it is removed only once the
     // format has been accepted, so a refused format leaves it in place.
-    if (FileExists(path))
-        DeleteFileName(path);
-    if (wioWriteFileInfo(made.block, path) != 0 || !made.block)
-        Error(SUnableToCreateWave);
+    if (!removeWhatStandsAt(path))
+        raiseError(SUnableToCreateWave);
+    made = block.release(); // the engine may release the block and null the pointer
+    code = wioWriteFileInfo(made, path);
+    block.reset(made);
+    raiseIfOutOfMemory(code);
+    if (code != 0 || !block)
+        raiseError(SUnableToCreateWave);
 
-    SetPWaveIOCB(made.block); // the wave owns the block from here on
+    bindControlBlock(std::move(block));
     fileName_ = path;
-    if (wioSetIOBufferSize(cb_, ioBufferSize_) != 0)
-        Error(SUnableToSetupIOBuffer);
+    applyIOBufferSize();
+}
+
+void TMMWave::copyMetadataFrom(const TMMWave& source)
+{
+    if (!cb_ || !source.cb_)
+        raiseError(SInvalidParam);
+    const int32_t code = wioCopyFileInfo(cb_.get(), source.cb_.get());
+    raiseIfOutOfMemory(code);
+    if (code != 0) // a block without its lists
+        raiseError(SInvalidParam);
 }
 
 } // namespace orvelle

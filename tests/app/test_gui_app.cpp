@@ -16,7 +16,7 @@ public:
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
         app_ = std::make_unique<QApplication>(argc_, argv_);
-        orvelle::InitApplication(*app_);
+        orvelle::initApplication(*app_);
     }
     void TearDown() override { app_.reset(); }
 

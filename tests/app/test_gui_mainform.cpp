@@ -1,10 +1,13 @@
 // The main window: its layout, the click handler with its busy cursor and error box,
 // and drag and drop, run through the seams for the open dialog and the error box.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <new>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -23,6 +26,7 @@
 #include "TestSupport.h"
 #include "app/CoreSouece.h"
 #include "app/MainForm.h"
+#include "platform/Sysfile.h"
 #include "wave/Mmwave.h"
 
 // Readable failure messages for Qt strings.
@@ -40,7 +44,7 @@ using Frames = std::vector<std::pair<int16_t, int16_t>>;
 const Frames kFrames = {{0, 5}, {0, 15}, {0, 10}, {1000, -1000}, {-32768, 32767}, {32767, 32767}, {-32768, -32768},
     {12345, -321}, {7, -7}, {-3, 10}};
 
-Bytes Samples16(const Frames& frames)
+Bytes samples16(const Frames& frames)
 {
     Bytes b;
     for (const auto& [a, c] : frames) {
@@ -50,16 +54,16 @@ Bytes Samples16(const Frames& frames)
     return b;
 }
 
-Bytes Stereo16Wave(const Frames& frames, const Bytes& chunksBefore = {})
+Bytes stereo16Wave(const Frames& frames, const Bytes& chunksBefore = {})
 {
     Bytes chunks = chunksBefore;
     test::PutChunk(chunks, "fmt ", test::PcmFmtBody(2, 8000, 16));
-    test::PutChunk(chunks, "data", Samples16(frames));
+    test::PutChunk(chunks, "data", samples16(frames));
     return test::RiffWave(chunks);
 }
 
 // 32-bit float stereo: a format the conversion leaves alone.
-Bytes FloatWave()
+Bytes floatWave()
 {
     Bytes fmt;
     test::PutLE16(fmt, 3);
@@ -75,7 +79,7 @@ Bytes FloatWave()
 }
 
 // The body of the first chunk `id` after "WAVE", or nothing.
-std::optional<Bytes> ChunkBody(const Bytes& image, const char* id)
+std::optional<Bytes> chunkBody(const Bytes& image, const char* id)
 {
     size_t at = 12;
     while (at + 8 <= image.size()) {
@@ -106,47 +110,47 @@ int16_t CrossCancelled(int16_t a, int16_t b, int32_t p)
     return static_cast<int16_t>(std::clamp<int64_t>(q, -32768, 32767));
 }
 
-Bytes Expected16(const Frames& frames, int32_t p)
+Bytes expected16(const Frames& frames, int32_t p)
 {
     Frames out;
     for (const auto& [a, b] : frames)
         out.emplace_back(CrossCancelled(a, b, p), CrossCancelled(b, a, p));
-    return Samples16(out);
+    return samples16(out);
 }
 
 // The file was converted at `percent`: same format, cross-cancelled data, the original
 // kept under ".org", no temporary file left.
-void ExpectConverted(const fs::path& file, const Bytes& original, int32_t percent)
+void expectConverted(const fs::path& file, const Bytes& original, int32_t percent)
 {
     const Bytes result = test::ReadFileBytes(file);
     // The engine writes the 16-byte PCM record with an empty extra-bytes count after it.
-    const Bytes fmt = ChunkBody(result, "fmt ").value_or(Bytes());
+    const Bytes fmt = chunkBody(result, "fmt ").value_or(Bytes());
     ASSERT_GE(fmt.size(), 16u);
-    EXPECT_EQ(Bytes(fmt.begin(), fmt.begin() + 16), ChunkBody(original, "fmt "));
+    EXPECT_EQ(Bytes(fmt.begin(), fmt.begin() + 16), chunkBody(original, "fmt "));
     EXPECT_EQ(Bytes(fmt.begin() + 16, fmt.end()), Bytes(fmt.size() - 16, 0));
-    EXPECT_EQ(ChunkBody(result, "data"), Expected16(kFrames, percent));
+    EXPECT_EQ(chunkBody(result, "data"), expected16(kFrames, percent));
     EXPECT_EQ(test::ReadFileBytes(fs::path(file).replace_extension(".org")), original);
     EXPECT_FALSE(fs::exists(fs::path(file).replace_extension(".tmp")));
 }
 
-void ExpectUntouched(const fs::path& file, const Bytes& original)
+void expectUntouched(const fs::path& file, const Bytes& original)
 {
     EXPECT_EQ(test::ReadFileBytes(file), original);
     EXPECT_FALSE(fs::exists(fs::path(file).replace_extension(".org")));
     EXPECT_FALSE(fs::exists(fs::path(file).replace_extension(".tmp")));
 }
 
-std::optional<Qt::CursorShape> CurrentOverrideCursor()
+std::optional<Qt::CursorShape> currentOverrideCursor()
 {
     const QCursor* c = QApplication::overrideCursor();
     return c != nullptr ? std::optional(c->shape()) : std::nullopt;
 }
 
-QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
+QString qPath(const fs::path& p) { return QString::fromStdString(p.string()); }
 
 class MainFormTest : public ::testing::Test {
 protected:
-    MainFormTest() : form_(CoreFormConverter(core_))
+    MainFormTest() : form_(coreFormConverter(core_))
     {
         form_.setPickFile([this](QWidget*) {
             ++picks_;
@@ -154,32 +158,32 @@ protected:
         });
         form_.setShowError([this](QWidget*, const QString& text) {
             errors_ << text;
-            cursorAtError_ = CurrentOverrideCursor();
+            cursorAtError_ = currentOverrideCursor();
         });
         form_.show();
     }
 
     // Every path leaves the normal cursor behind.
-    void TearDown() override { EXPECT_EQ(CurrentOverrideCursor(), std::nullopt); }
+    void TearDown() override { EXPECT_EQ(currentOverrideCursor(), std::nullopt); }
 
-    void ClickWith(std::optional<QString> pick)
+    void clickWith(std::optional<QString> pick)
     {
         pick_ = std::move(pick);
         QTest::mouseClick(form_.LoadButton, Qt::LeftButton);
     }
 
     // A converter that only records what it was asked, then does `act`.
-    void UseFakeConverter(std::function<void()> act = [] {})
+    void useFakeConverter(std::function<void()> act = [] {})
     {
         form_.setConvert([this, act](const std::string& name, int32_t percent) {
             calls_.emplace_back(name, percent);
-            cursorDuring_ = CurrentOverrideCursor();
+            cursorDuring_ = currentOverrideCursor();
             act();
             return true;
         });
     }
 
-    fs::path WriteFile(const std::string& name, const Bytes& bytes)
+    fs::path writeFile(const std::string& name, const Bytes& bytes)
     {
         const fs::path p = dir_.path() / name;
         test::WriteFileBytes(p, bytes);
@@ -251,13 +255,13 @@ TEST_F(MainFormTest, FontIsTheJapaneseUiFontOrOneWithJapaneseGlyphs)
 
 TEST_F(MainFormTest, CancelChangesNothingNotEvenTheCursor)
 {
-    UseFakeConverter();
+    useFakeConverter();
     QApplication::setOverrideCursor(Qt::CrossCursor);
-    ClickWith(std::nullopt);
+    clickWith(std::nullopt);
     EXPECT_EQ(picks_, 1);
     EXPECT_TRUE(calls_.empty());
     EXPECT_TRUE(errors_.empty());
-    EXPECT_EQ(CurrentOverrideCursor(), Qt::CrossCursor);
+    EXPECT_EQ(currentOverrideCursor(), Qt::CrossCursor);
     QApplication::restoreOverrideCursor();
 }
 
@@ -283,16 +287,16 @@ TEST_F(MainFormTest, BusyCursorDuringConversionAndPreviousCursorAfter)
         calls_.clear();
         errors_.clear();
         cursorAtError_.reset();
-        UseFakeConverter(c.act);
+        useFakeConverter(c.act);
         QApplication::setOverrideCursor(Qt::CrossCursor);
-        ClickWith(QString::fromStdString(name));
+        clickWith(QString::fromStdString(name));
         EXPECT_EQ(calls_, (std::vector<std::pair<std::string, int32_t>>{{name, 73}}));
         EXPECT_EQ(cursorDuring_, Qt::WaitCursor);
         EXPECT_EQ(errors_, c.errors);
         if (!c.errors.isEmpty()) {
             EXPECT_EQ(cursorAtError_, Qt::CrossCursor);
         }
-        EXPECT_EQ(CurrentOverrideCursor(), Qt::CrossCursor);
+        EXPECT_EQ(currentOverrideCursor(), Qt::CrossCursor);
         QApplication::restoreOverrideCursor();
     }
 }
@@ -301,43 +305,67 @@ TEST_F(MainFormTest, PickedPcmFileIsConvertedAtTheSliderPosition)
 {
     for (const int32_t percent : {30, 45, 100}) {
         SCOPED_TRACE(percent);
-        const Bytes original = Stereo16Wave(kFrames);
-        const fs::path file = WriteFile("at" + std::to_string(percent) + ".wav", original);
+        const Bytes original = stereo16Wave(kFrames);
+        const fs::path file = writeFile("at" + std::to_string(percent) + ".wav", original);
         form_.MMSlider->setValue(percent);
-        ClickWith(Q(file));
+        clickWith(qPath(file));
         EXPECT_TRUE(errors_.empty()) << errors_.join(' ').toStdString();
-        ExpectConverted(file, original, percent);
+        expectConverted(file, original, percent);
     }
+}
+
+// A folder that cannot be flushed after a completed conversion is no error for the
+// desktop tool: the file is converted and no box appears.
+int failFolderFsync(int fd)
+{
+    struct stat st { };
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EIO;
+        return -1;
+    }
+    return ::fsync(fd);
+}
+
+TEST_F(MainFormTest, UnflushedFolderShowsNothing)
+{
+    const Bytes original = stereo16Wave(kFrames);
+    const fs::path file = writeFile("sync.wav", original);
+    SysFileOps().fsync = failFolderFsync;
+    clickWith(qPath(file));
+    ResetFileOps();
+    EXPECT_TRUE(errors_.empty()) << errors_.join(' ').toStdString();
+    EXPECT_FALSE(core_.lastWarning().empty());
+    expectConverted(file, original, 30);
 }
 
 TEST_F(MainFormTest, SliderAtZeroStillRewritesTheFileAndMakesTheBackup)
 {
     Bytes junk;
     test::PutChunk(junk, "JUNK", Bytes(6, 0));
-    const Bytes original = Stereo16Wave(kFrames, junk);
-    const fs::path file = WriteFile("zero.wav", original);
+    const Bytes original = stereo16Wave(kFrames, junk);
+    const fs::path file = writeFile("zero.wav", original);
     form_.MMSlider->setValue(0);
-    ClickWith(Q(file));
+    clickWith(qPath(file));
     EXPECT_TRUE(errors_.empty());
-    ExpectConverted(file, original, 0);
-    EXPECT_EQ(ChunkBody(test::ReadFileBytes(file), "data"), Samples16(kFrames));
+    expectConverted(file, original, 0);
+    EXPECT_EQ(chunkBody(test::ReadFileBytes(file), "data"), samples16(kFrames));
     EXPECT_NE(test::ReadFileBytes(file), original) << "the file was not rewritten";
 }
 
 TEST_F(MainFormTest, NonPcmFileGivesNoMessageAndNoChange)
 {
-    std::vector<std::pair<std::string, Bytes>> files = {{"float.wav", FloatWave()}};
+    std::vector<std::pair<std::string, Bytes>> files = {{"float.wav", floatWave()}};
     if (!test::SamplesDir().empty())
         for (const char* name : {"sox-float-s.wav", "sox-imaadpcm-s.wav", "sox-alaw-s.wav"})
             files.emplace_back(name, test::ReadFileBytes(test::SamplesDir() / name));
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name);
         ASSERT_FALSE(bytes.empty());
-        const fs::path file = WriteFile(name, bytes);
-        ClickWith(Q(file));
+        const fs::path file = writeFile(name, bytes);
+        clickWith(qPath(file));
         EXPECT_TRUE(errors_.empty()) << errors_.join(' ').toStdString();
-        ExpectUntouched(file, bytes);
-        EXPECT_EQ(CurrentOverrideCursor(), std::nullopt);
+        expectUntouched(file, bytes);
+        EXPECT_EQ(currentOverrideCursor(), std::nullopt);
     }
 }
 
@@ -357,25 +385,25 @@ TEST_F(MainFormTest, UnreadableFileShowsTheErrorAndTheWindowStillWorks)
         const fs::path file = dir_.path() / c.name;
         if (c.bytes)
             test::WriteFileBytes(file, *c.bytes);
-        ClickWith(Q(file));
+        clickWith(qPath(file));
         EXPECT_EQ(errors_, QStringList{c.error});
         EXPECT_EQ(cursorAtError_, std::nullopt);
-        EXPECT_EQ(CurrentOverrideCursor(), std::nullopt);
+        EXPECT_EQ(currentOverrideCursor(), std::nullopt);
         if (c.bytes)
-            ExpectUntouched(file, *c.bytes);
+            expectUntouched(file, *c.bytes);
         else
             EXPECT_FALSE(fs::exists(file));
 
         errors_.clear();
-        const Bytes original = Stereo16Wave(kFrames);
-        const fs::path good = WriteFile(std::string("after-") + c.name, original);
-        ClickWith(Q(good));
+        const Bytes original = stereo16Wave(kFrames);
+        const fs::path good = writeFile(std::string("after-") + c.name, original);
+        clickWith(qPath(good));
         EXPECT_TRUE(errors_.empty());
-        ExpectConverted(good, original, 30);
+        expectConverted(good, original, 30);
     }
 }
 
-void SendDrop(QWidget& target, const QList<QUrl>& urls, bool* enterAccepted, bool* dropAccepted)
+void sendDrop(QWidget& target, const QList<QUrl>& urls, bool* enterAccepted, bool* dropAccepted)
 {
     QMimeData mime;
     mime.setUrls(urls);
@@ -390,31 +418,31 @@ void SendDrop(QWidget& target, const QList<QUrl>& urls, bool* enterAccepted, boo
 
 TEST_F(MainFormTest, DroppedWaveFileIsConvertedLikeAPickedOne)
 {
-    const Bytes original = Stereo16Wave(kFrames);
-    const fs::path file = WriteFile("dropped.WAV", original);
+    const Bytes original = stereo16Wave(kFrames);
+    const fs::path file = writeFile("dropped.WAV", original);
     form_.MMSlider->setValue(45);
     bool enter = false;
     bool drop = false;
-    SendDrop(form_, {QUrl::fromLocalFile(Q(file))}, &enter, &drop);
+    sendDrop(form_, {QUrl::fromLocalFile(qPath(file))}, &enter, &drop);
     EXPECT_TRUE(enter);
     EXPECT_TRUE(drop);
     EXPECT_EQ(picks_, 0);
     EXPECT_TRUE(errors_.empty());
-    ExpectConverted(file, original, 45);
+    expectConverted(file, original, 45);
 }
 
 TEST_F(MainFormTest, DropOfAnythingButOneLocalWaveFileIsRefused)
 {
-    UseFakeConverter();
-    const fs::path a = WriteFile("a.wav", Stereo16Wave(kFrames));
-    const fs::path b = WriteFile("b.wav", Stereo16Wave(kFrames));
-    const fs::path text = WriteFile("notes.txt", Bytes{'x'});
+    useFakeConverter();
+    const fs::path a = writeFile("a.wav", stereo16Wave(kFrames));
+    const fs::path b = writeFile("b.wav", stereo16Wave(kFrames));
+    const fs::path text = writeFile("notes.txt", Bytes{'x'});
     const struct {
         const char* name;
         QList<QUrl> urls;
     } cases[] = {
-        {"a text file", {QUrl::fromLocalFile(Q(text))}},
-        {"two wave files", {QUrl::fromLocalFile(Q(a)), QUrl::fromLocalFile(Q(b))}},
+        {"a text file", {QUrl::fromLocalFile(qPath(text))}},
+        {"two wave files", {QUrl::fromLocalFile(qPath(a)), QUrl::fromLocalFile(qPath(b))}},
         {"a remote wave file", {QUrl("http://example.org/a.wav")}},
         {"no file", {}},
     };
@@ -422,7 +450,7 @@ TEST_F(MainFormTest, DropOfAnythingButOneLocalWaveFileIsRefused)
         SCOPED_TRACE(c.name);
         bool enter = true;
         bool drop = true;
-        SendDrop(form_, c.urls, &enter, &drop);
+        sendDrop(form_, c.urls, &enter, &drop);
         EXPECT_FALSE(enter);
         EXPECT_FALSE(drop);
     }
@@ -451,11 +479,11 @@ private:
 TEST(MainFormDefaults, OpenDialogShowsOnlyWaveFilesAndErrorBoxIsTheStandardOne)
 {
     test::TempDir dir;
-    const Bytes original = Stereo16Wave(kFrames);
+    const Bytes original = stereo16Wave(kFrames);
     const fs::path file = dir.path() / "picked.wav";
     test::WriteFileBytes(file, original);
     TCoreForm core;
-    TMainForm form(CoreFormConverter(core));
+    TMainForm form(coreFormConverter(core));
     form.show();
 
     QString title;
@@ -478,7 +506,7 @@ TEST(MainFormDefaults, OpenDialogShowsOnlyWaveFilesAndErrorBoxIsTheStandardOne)
             typed = true;
             title = dialog->windowTitle();
             filters = dialog->nameFilters();
-            QTest::keyClicks(field, Q(file));
+            QTest::keyClicks(field, qPath(file));
             QTest::keyClick(field, Qt::Key_Return);
         } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             boxes << box->windowTitle() + ": " + box->text();
@@ -495,7 +523,7 @@ TEST(MainFormDefaults, OpenDialogShowsOnlyWaveFilesAndErrorBoxIsTheStandardOne)
     EXPECT_EQ(title, QString("Open Wave File"));
     EXPECT_EQ(filters, QStringList{"Wave-Files(*.wav)"});
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join(' ').toStdString();
-    ExpectConverted(file, original, 30);
+    expectConverted(file, original, 30);
 
     boxes.clear();
     form.setPickFile([](QWidget*) { return QString("/nonexistent/missing.wav"); });
@@ -504,10 +532,10 @@ TEST(MainFormDefaults, OpenDialogShowsOnlyWaveFilesAndErrorBoxIsTheStandardOne)
     EXPECT_EQ(boxes, QStringList{"Orvelle: Error reading wave file."});
     EXPECT_EQ(icon, QMessageBox::Critical);
     EXPECT_EQ(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    EXPECT_EQ(CurrentOverrideCursor(), std::nullopt);
+    EXPECT_EQ(currentOverrideCursor(), std::nullopt);
 }
 
-TEST(ErrorBoxText, AppendsAFullStopOnlyWhenTheMessageLacksOne)
+TEST(errorBoxText, AppendsAFullStopOnlyWhenTheMessageLacksOne)
 {
     const std::pair<const char*, const char*> cases[] = {
         {"Error reading wave file", "Error reading wave file."},
@@ -517,7 +545,7 @@ TEST(ErrorBoxText, AppendsAFullStopOnlyWhenTheMessageLacksOne)
         {"", ""},
     };
     for (const auto& [message, shown] : cases)
-        EXPECT_EQ(ErrorBoxText(QString(message)), QString(shown)) << message;
+        EXPECT_EQ(errorBoxText(QString(message)), QString(shown)) << message;
 }
 
 } // namespace

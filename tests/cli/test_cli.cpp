@@ -37,11 +37,12 @@ std::string quote(const std::string& s)
 
 // Runs the tool in `cwd` (when given); a run that does not end within a minute is
 // killed, so that a tool that blocks fails the test instead of holding it up.
-RunResult run(const std::vector<std::string>& args, const std::string& cwd = "")
+// `env` goes before the command: NAME=VALUE words, already quoted.
+RunResult run(const std::vector<std::string>& args, const std::string& cwd = "", const std::string& env = "")
 {
     TempDir scratch;
     std::string cmd = cwd.empty() ? "" : "cd " + quote(cwd) + " && ";
-    cmd += "timeout -k 5 60 " + quote(std::string(ORVELLE_BIN_DIR) + "/orvelle-cli");
+    cmd += env + " timeout -k 5 60 " + quote(std::string(ORVELLE_BIN_DIR) + "/orvelle-cli");
     for (const auto& a : args)
         cmd += " " + quote(a);
     cmd += " 2>" + quote(scratch.file("err")) + " </dev/null";
@@ -267,6 +268,63 @@ TEST(Convert, ReportsBadAndMissingFilesAndGoesOn)
     EXPECT_EQ(test::ReadFileBytes(dir.file("good.wav.org")).size(), 0u) << "backup name replaces the extension";
     EXPECT_EQ(test::ReadFileBytes(dir.file("good.org")), good);
     EXPECT_EQ(folderEntries(dir), (std::vector<std::string>{"bad.wav", "good.org", "good.wav"}));
+}
+
+TEST(Convert, EmptyNameIsAnError)
+{
+    RunResult r = run({"convert", ""});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "error : Error reading wave file\n");
+}
+
+// A file name cannot forge a line: convert writes names with the escapes of info, on each
+// of its lines (converted, skipped, error).
+TEST(Convert, NamesAreWrittenWithTheEscapesOfInfo)
+{
+    TempDir dir;
+    Bytes pcm, other;
+    test::PutChunk(pcm, "fmt ", test::PcmFmtBody(2, 8000, 16));
+    test::PutChunk(pcm, "data", Bytes(16, 1));
+    Bytes fmt = test::PcmFmtBody(2, 8000, 16);
+    fmt[0] = 6; // A-law
+    test::PutChunk(other, "fmt ", fmt);
+    test::PutChunk(other, "data", Bytes(16, 1));
+    const std::string forged = "x\nconverted y\t\x01";
+    const std::string shown = "x\\nconverted y\\t\\x01";
+    const std::string good = dir.file("a" + forged + ".wav"), skipped = dir.file("b" + forged + ".wav"),
+                      bad = dir.file("c" + forged + ".wav");
+    test::WriteFileBytes(good, test::RiffWave(pcm));
+    test::WriteFileBytes(skipped, test::RiffWave(other));
+    test::WriteFileBytes(bad, Bytes{'t', 'e', 'x', 't'});
+    RunResult r = run({"convert", good, skipped, bad});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out,
+        "converted " + dir.file("a" + shown + ".wav") + "\nskipped " + dir.file("b" + shown + ".wav") +
+            ": not PCM (format tag 0x0006)\n");
+    EXPECT_EQ(r.err, "error " + dir.file("c" + shown + ".wav") + ": Invalid wave file...\n");
+    r = run({"info", bad});
+    EXPECT_EQ(r.err.rfind("error " + dir.file("c" + shown + ".wav") + ": ", 0), 0u) << r.err;
+}
+
+// The folder cannot be flushed after the renames: the file is converted all the same, and
+// a warning says what may not survive a power cut. Converting again would cancel twice.
+TEST(Convert, UnflushedFolderIsAWarningNotAFailure)
+{
+    TempDir dir;
+    Bytes pcm;
+    test::PutChunk(pcm, "fmt ", test::PcmFmtBody(2, 8000, 16));
+    test::PutChunk(pcm, "data", Bytes(16, 1));
+    const std::string file = dir.file("a.wav");
+    test::WriteFileBytes(file, test::RiffWave(pcm));
+    // The sanitizer runtime need not come first when another library is preloaded.
+    const std::string env = "LD_PRELOAD=" + quote(ORVELLE_FAIL_FOLDER_FSYNC) + " ASAN_OPTIONS=verify_asan_link_order=0";
+    RunResult r = run({"convert", file}, "", env);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "converted " + file + "\n");
+    EXPECT_EQ(r.err.rfind("warning " + file + ": unable to flush the folder of \"" + file + "\"", 0), 0u) << r.err;
+    EXPECT_EQ(folderEntries(dir), (std::vector<std::string>{"a.org", "a.wav"}));
+    EXPECT_EQ(test::ReadFileBytes(dir.file("a.org")), test::RiffWave(pcm));
 }
 
 // Options may follow the files, "--" lets a file name start with "-", and the strength

@@ -6,17 +6,19 @@
 #include <functional>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orvelle {
 namespace {
 
-TMMCutRegion R(int32_t start, int32_t length, int32_t startBytes = 0, int32_t lengthBytes = 0, uint32_t reserved = 0)
+TMMCutRegion region(
+    int32_t start, int32_t length, int32_t startBytes = 0, int32_t lengthBytes = 0, uint32_t reserved = 0)
 {
     return TMMCutRegion{start, startBytes, length, lengthBytes, reserved};
 }
 
-bool SameFields(const TMMCutRegion& a, const TMMCutRegion& b)
+bool sameFields(const TMMCutRegion& a, const TMMCutRegion& b)
 {
     return a.StartPos == b.StartPos && a.StartBytes == b.StartBytes && a.Length == b.Length &&
         a.LengthBytes == b.LengthBytes && a.Reserved == b.Reserved;
@@ -28,22 +30,22 @@ struct CutListFixture : ::testing::Test {
     std::vector<std::string> log;
     void SetUp() override
     {
-        list.OnChanging = [this](TMMCutList* s) {
+        list.OnChanging = [this](TMMObject* s) {
             EXPECT_EQ(s, &list);
             log.push_back("changing");
         };
-        list.OnChange = [this](TMMCutList* s) {
+        list.OnChange = [this](TMMObject* s) {
             EXPECT_EQ(s, &list);
             log.push_back("change");
         };
     }
-    void Fill(std::initializer_list<TMMCutRegion> regions)
+    void fill(std::initializer_list<TMMCutRegion> regions)
     {
         for (const auto& r : regions)
             list.Add(r);
         log.clear();
     }
-    std::vector<int32_t> Starts() const
+    std::vector<int32_t> startPositions() const
     {
         std::vector<int32_t> v;
         for (int32_t i = 0; i < list.Count(); ++i)
@@ -57,7 +59,7 @@ TEST_F(CutListFixture, LocateAndFindOnTwoRegions)
 {
     EXPECT_EQ(list.LocateRegion(0), -1);
     EXPECT_EQ(list.FindRegion(0), -1);
-    Fill({R(0, 10), R(100, 10)});
+    fill({region(0, 10), region(100, 10)});
     struct Case {
         int32_t pos, locate, find;
     };
@@ -84,7 +86,7 @@ TEST_F(CutListFixture, LocateAndFindOnTwoRegions)
 
 TEST_F(CutListFixture, LocateSkipsPastEqualStartsInLongerList)
 {
-    Fill({R(0, 1), R(10, 1), R(10, 1), R(10, 1), R(20, 1), R(30, 1), R(40, 1)});
+    fill({region(0, 1), region(10, 1), region(10, 1), region(10, 1), region(20, 1), region(30, 1), region(40, 1)});
     struct Case {
         int32_t pos, locate;
     };
@@ -95,7 +97,7 @@ TEST_F(CutListFixture, LocateSkipsPastEqualStartsInLongerList)
 
 TEST_F(CutListFixture, FindHandlesEndsBeyondInt32)
 {
-    Fill({R(INT32_MAX - 5, INT32_MAX)});
+    fill({region(INT32_MAX - 5, INT32_MAX)});
     EXPECT_EQ(list.FindRegion(INT32_MAX), 0);
     EXPECT_EQ(list.FindRegion(INT32_MAX - 6), -1);
 }
@@ -117,20 +119,20 @@ TEST_F(CutListFixture, AddRegionKeepsOrderAndRefusesStartsInside)
     };
     for (const auto& c : cases) {
         list.Clear();
-        Fill({R(0, 10), R(100, 10)});
-        EXPECT_EQ(list.AddRegion(R(c.start, 5)), c.accepted) << c.start;
-        EXPECT_EQ(Starts(), c.starts) << c.start;
+        fill({region(0, 10), region(100, 10)});
+        EXPECT_EQ(list.AddRegion(region(c.start, 5)), c.accepted) << c.start;
+        EXPECT_EQ(startPositions(), c.starts) << c.start;
         EXPECT_EQ(log, c.accepted ? pair : std::vector<std::string>{}) << c.start;
     }
 }
 
 TEST_F(CutListFixture, AddRegionIntoEmptyAndAfterZeroLength)
 {
-    EXPECT_TRUE(list.AddRegion(R(7, 3)));
-    EXPECT_EQ(Starts(), std::vector<int32_t>{7});
+    EXPECT_TRUE(list.AddRegion(region(7, 3)));
+    EXPECT_EQ(startPositions(), std::vector<int32_t>{7});
     list.Clear();
-    Fill({R(0, 0)});
-    EXPECT_TRUE(list.AddRegion(R(0, 4)));
+    fill({region(0, 0)});
+    EXPECT_TRUE(list.AddRegion(region(0, 4)));
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(list.Get(0).Length, 0);
     EXPECT_EQ(list.Get(1).Length, 4);
@@ -146,10 +148,10 @@ TEST(TMMCutList, CapacityGrowsInSteps)
     for (const auto& c : cases) {
         TMMCutList list;
         for (int i = 0; i < c.adds; ++i)
-            EXPECT_EQ(list.Add(R(i, 1, i * 4)), i);
+            EXPECT_EQ(list.Add(region(i, 1, i * 4)), i);
         EXPECT_EQ(list.Capacity(), c.capacity) << c.adds;
         for (int32_t i = 0; i < list.Count(); ++i)
-            EXPECT_TRUE(SameFields(list.Get(i), R(i, 1, i * 4))) << i;
+            EXPECT_TRUE(sameFields(list.Get(i), region(i, 1, i * 4))) << i;
     }
 }
 
@@ -158,24 +160,24 @@ TEST(TMMCutList, ExpandGrowsOnlyWhenFull)
     TMMCutList list;
     EXPECT_EQ(list.Expand(), &list);
     EXPECT_EQ(list.Capacity(), 4);
-    list.Add(R(1, 1));
+    list.Add(region(1, 1));
     list.Expand();
     EXPECT_EQ(list.Capacity(), 4);
 }
 
 TEST_F(CutListFixture, InsertDeletePutKeepOrderAndNotifyOnce)
 {
-    Fill({R(1, 1), R(2, 1)});
-    list.Insert(2, R(3, 1));
-    EXPECT_EQ(Starts(), (std::vector<int32_t>{1, 2, 3}));
-    list.Insert(0, R(0, 1));
-    list.Insert(2, R(9, 1));
-    EXPECT_EQ(Starts(), (std::vector<int32_t>{0, 1, 9, 2, 3}));
+    fill({region(1, 1), region(2, 1)});
+    list.Insert(2, region(3, 1));
+    EXPECT_EQ(startPositions(), (std::vector<int32_t>{1, 2, 3}));
+    list.Insert(0, region(0, 1));
+    list.Insert(2, region(9, 1));
+    EXPECT_EQ(startPositions(), (std::vector<int32_t>{0, 1, 9, 2, 3}));
     list.Delete(2);
-    EXPECT_EQ(Starts(), (std::vector<int32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(startPositions(), (std::vector<int32_t>{0, 1, 2, 3}));
     EXPECT_EQ(list.Capacity(), 8);
-    list.Put(1, R(5, 6, 7, 8, 9));
-    EXPECT_TRUE(SameFields(list.Get(1), R(5, 6, 7, 8, 9)));
+    list.Put(1, region(5, 6, 7, 8, 9));
+    EXPECT_TRUE(sameFields(list.Get(1), region(5, 6, 7, 8, 9)));
     EXPECT_EQ(log.size(), 10u); // one pair for each of the five changes
     for (size_t i = 0; i < log.size(); ++i)
         EXPECT_EQ(log[i], pair[i % 2]);
@@ -183,12 +185,12 @@ TEST_F(CutListFixture, InsertDeletePutKeepOrderAndNotifyOnce)
 
 TEST_F(CutListFixture, IndexOfComparesStartAndLengthOnly)
 {
-    Fill({R(0, 10, 1), R(5, 5), R(0, 10, 2)});
-    EXPECT_EQ(list.IndexOf(R(0, 10, 99, 99, 99)), 0);
-    EXPECT_EQ(list.IndexOf(R(5, 6)), -1);
-    EXPECT_EQ(list.Remove(R(0, 10)), 0);
+    fill({region(0, 10, 1), region(5, 5), region(0, 10, 2)});
+    EXPECT_EQ(list.IndexOf(region(0, 10, 99, 99, 99)), 0);
+    EXPECT_EQ(list.IndexOf(region(5, 6)), -1);
+    EXPECT_EQ(list.Remove(region(0, 10)), 0);
     EXPECT_EQ(list.Get(1).StartBytes, 2);
-    EXPECT_EQ(list.Remove(R(7, 7)), -1);
+    EXPECT_EQ(list.Remove(region(7, 7)), -1);
     EXPECT_EQ(log, pair);
     EXPECT_EQ(&list.First(), &list.Get(0));
     EXPECT_EQ(&list.Last(), &list.Get(1));
@@ -197,11 +199,11 @@ TEST_F(CutListFixture, IndexOfComparesStartAndLengthOnly)
 TEST_F(CutListFixture, BadIndexesRaiseAndChangeNothing)
 {
     const std::vector<std::pair<const char*, std::function<void(TMMCutList&)>>> ops = {
-        {"Insert(Count+1)", [](TMMCutList& l) { l.Insert(l.Count() + 1, R(1, 1)); }},
-        {"Insert(-1)", [](TMMCutList& l) { l.Insert(-1, R(1, 1)); }},
+        {"Insert(Count+1)", [](TMMCutList& l) { l.Insert(l.Count() + 1, region(1, 1)); }},
+        {"Insert(-1)", [](TMMCutList& l) { l.Insert(-1, region(1, 1)); }},
         {"Delete(Count)", [](TMMCutList& l) { l.Delete(l.Count()); }},
         {"Delete(-1)", [](TMMCutList& l) { l.Delete(-1); }},
-        {"Put(Count)", [](TMMCutList& l) { l.Put(l.Count(), R(1, 1)); }},
+        {"Put(Count)", [](TMMCutList& l) { l.Put(l.Count(), region(1, 1)); }},
         {"Get(-1)", [](TMMCutList& l) { l.Get(-1); }},
         {"Get(Count)", [](TMMCutList& l) { l.Get(l.Count()); }},
         {"const Get(Count)", [](TMMCutList& l) { std::as_const(l).Get(l.Count()); }},
@@ -211,7 +213,7 @@ TEST_F(CutListFixture, BadIndexesRaiseAndChangeNothing)
         {"SetCount(-1)", [](TMMCutList& l) { l.SetCount(-1); }},
         {"SetCount(max+1)", [](TMMCutList& l) { l.SetCount(kMaxCutListSize + 1); }},
     };
-    Fill({R(1, 2, 3, 4, 5), R(6, 7, 8, 9, 10)});
+    fill({region(1, 2, 3, 4, 5), region(6, 7, 8, 9, 10)});
     for (const auto& [name, op] : ops) {
         try {
             op(list);
@@ -222,8 +224,8 @@ TEST_F(CutListFixture, BadIndexesRaiseAndChangeNothing)
         EXPECT_TRUE(log.empty()) << name;
         ASSERT_EQ(list.Count(), 2) << name;
         EXPECT_EQ(list.Capacity(), 4) << name;
-        EXPECT_TRUE(SameFields(list.Get(0), R(1, 2, 3, 4, 5))) << name;
-        EXPECT_TRUE(SameFields(list.Get(1), R(6, 7, 8, 9, 10))) << name;
+        EXPECT_TRUE(sameFields(list.Get(0), region(1, 2, 3, 4, 5))) << name;
+        EXPECT_TRUE(sameFields(list.Get(1), region(6, 7, 8, 9, 10))) << name;
     }
 }
 
@@ -240,13 +242,13 @@ TEST_F(CutListFixture, SetCountAndCapacityResizeSilently)
     EXPECT_EQ(list.Count(), 3);
     EXPECT_EQ(list.Capacity(), 3);
     for (int32_t i = 0; i < 3; ++i)
-        EXPECT_TRUE(SameFields(list.Get(i), R(0, 0))) << i;
-    list.Put(2, R(1, 2, 3, 4, 5));
+        EXPECT_TRUE(sameFields(list.Get(i), region(0, 0))) << i;
+    list.Put(2, region(1, 2, 3, 4, 5));
     log.clear();
     list.SetCount(1);
     list.SetCount(3); // entries coming back at the end are zeros again
     EXPECT_EQ(list.Capacity(), 3);
-    EXPECT_TRUE(SameFields(list.Get(2), R(0, 0)));
+    EXPECT_TRUE(sameFields(list.Get(2), region(0, 0)));
     list.SetCapacity(10);
     EXPECT_EQ(list.Capacity(), 10);
     list.SetCount(0);
@@ -261,7 +263,7 @@ TEST_F(CutListFixture, UpdateBracketSendsOnePair)
     EXPECT_EQ(log, std::vector<std::string>{"changing"});
     list.BeginUpdate();
     for (int i = 0; i < 3; ++i)
-        list.Add(R(i, 1));
+        list.Add(region(i, 1));
     list.EndUpdate();
     EXPECT_EQ(log, std::vector<std::string>{"changing"});
     list.EndUpdate();
@@ -275,7 +277,7 @@ TEST_F(CutListFixture, UpdateBracketSendsOnePair)
 
 TEST_F(CutListFixture, ClearSendsPairAndReleasesStorage)
 {
-    Fill({R(1, 1), R(2, 1)});
+    fill({region(1, 1), region(2, 1)});
     list.Clear();
     EXPECT_EQ(list.Count(), 0);
     EXPECT_EQ(list.Capacity(), 0);
@@ -284,15 +286,15 @@ TEST_F(CutListFixture, ClearSendsPairAndReleasesStorage)
 
 TEST_F(CutListFixture, SetParamsChangesStartAndLengthOnly)
 {
-    Fill({R(1, 2, 3, 4, 5)});
+    fill({region(1, 2, 3, 4, 5)});
     list.SetParams(0, 10, 20);
-    EXPECT_TRUE(SameFields(list.Get(0), R(10, 20, 3, 4, 5)));
+    EXPECT_TRUE(sameFields(list.Get(0), region(10, 20, 3, 4, 5)));
     EXPECT_EQ(log, pair);
 }
 
 TEST_F(CutListFixture, AssignNullEmptiesWithOnePair)
 {
-    Fill({R(1, 1), R(2, 1), R(3, 1)});
+    fill({region(1, 1), region(2, 1), region(3, 1)});
     list.Assign(nullptr);
     EXPECT_EQ(list.Count(), 0);
     EXPECT_EQ(log, pair);
@@ -300,7 +302,7 @@ TEST_F(CutListFixture, AssignNullEmptiesWithOnePair)
 
 TEST_F(CutListFixture, AssignToItselfDoesNothing)
 {
-    Fill({R(1, 1), R(2, 1)});
+    fill({region(1, 1), region(2, 1)});
     list.Assign(&list);
     EXPECT_EQ(list.Count(), 2);
     EXPECT_TRUE(log.empty());
@@ -310,18 +312,18 @@ TEST_F(CutListFixture, AssignCopiesEveryFieldWithOnePair)
 {
     TMMCutList source;
     for (int32_t i = 0; i < 6; ++i)
-        source.Add(R(i * 10, i + 1, i * 40, i * 4 + 4, 0xA0u + static_cast<uint32_t>(i)));
-    Fill({R(99, 1)});
+        source.Add(region(i * 10, i + 1, i * 40, i * 4 + 4, 0xA0u + static_cast<uint32_t>(i)));
+    fill({region(99, 1)});
     list.Assign(&source);
     ASSERT_EQ(list.Count(), 6);
     for (int32_t i = 0; i < 6; ++i)
-        EXPECT_TRUE(SameFields(list.Get(i), source.Get(i))) << i;
+        EXPECT_TRUE(sameFields(list.Get(i), source.Get(i))) << i;
     EXPECT_EQ(log, pair);
 }
 
 TEST_F(CutListFixture, AssignFromForeignClassRaisesFirst)
 {
-    Fill({R(1, 1)});
+    fill({region(1, 1)});
     TPersistent foreign;
     EXPECT_THROW(list.Assign(&foreign), EAssignError);
     EXPECT_EQ(list.Count(), 1);
@@ -333,9 +335,9 @@ TEST(TMMCutList, DestroyingSendsNothing)
     int calls = 0;
     {
         TMMCutList list;
-        list.Add(R(1, 1));
-        list.OnChange = [&](TMMCutList*) { ++calls; };
-        list.OnChanging = [&](TMMCutList*) { ++calls; };
+        list.Add(region(1, 1));
+        list.OnChange = [&](TMMObject*) { ++calls; };
+        list.OnChanging = [&](TMMObject*) { ++calls; };
     }
     EXPECT_EQ(calls, 0);
 }
@@ -344,12 +346,12 @@ TEST(TMMCutList, AddAndInsertOwnEntryWhileGrowing)
 {
     TMMCutList list;
     for (int32_t i = 0; i < 4; ++i)
-        list.Add(R(i, 1, i, i, static_cast<uint32_t>(i)));
+        list.Add(region(i, 1, i, i, static_cast<uint32_t>(i)));
     ASSERT_EQ(list.Capacity(), 4);
     EXPECT_EQ(list.Add(list.Get(1)), 4); // storage is reallocated under the reference
-    EXPECT_TRUE(SameFields(list.Get(4), R(1, 1, 1, 1, 1)));
+    EXPECT_TRUE(sameFields(list.Get(4), region(1, 1, 1, 1, 1)));
     for (int32_t i = 5; i < 8; ++i)
-        list.Add(R(i, 1));
+        list.Add(region(i, 1));
     ASSERT_EQ(list.Capacity(), 8);
     list.Insert(0, list.Last());
     EXPECT_EQ(list.Get(0).StartPos, 7);
@@ -366,16 +368,84 @@ TEST(TMMCutList, FailedGrowthKeepsEntries)
 {
     FailingGrowList list;
     list.SetCapacity(1);
-    list.Add(R(1, 2, 3, 4, 5));
+    list.Add(region(1, 2, 3, 4, 5));
     std::vector<std::string> log;
-    list.OnChanging = [&](TMMCutList*) { log.push_back("changing"); };
-    list.OnChange = [&](TMMCutList*) { log.push_back("change"); };
-    EXPECT_THROW(list.Add(R(9, 9)), std::bad_alloc);
-    EXPECT_THROW(list.Insert(0, R(9, 9)), std::bad_alloc);
+    list.OnChanging = [&](TMMObject*) { log.push_back("changing"); };
+    list.OnChange = [&](TMMObject*) { log.push_back("change"); };
+    EXPECT_THROW(list.Add(region(9, 9)), std::bad_alloc);
+    EXPECT_THROW(list.Insert(0, region(9, 9)), std::bad_alloc);
     EXPECT_EQ(list.Count(), 1);
     EXPECT_EQ(list.Capacity(), 1);
-    EXPECT_TRUE(SameFields(list.Get(0), R(1, 2, 3, 4, 5)));
+    EXPECT_TRUE(sameFields(list.Get(0), region(1, 2, 3, 4, 5)));
     EXPECT_EQ(log, (std::vector<std::string>{"changing", "changing"}));
+}
+
+// Through the base class, the bracket and the notification are the list's own: a bracket
+// opened or closed through a TMMObject& holds back the list's notifications.
+TEST_F(CutListFixture, BracketAndNotificationThroughTheBase)
+{
+    TMMObject& base = list;
+    base.BeginUpdate();
+    list.Add(region(1, 1));
+    list.Add(region(5, 1));
+    list.Delete(0);
+    EXPECT_EQ(log, std::vector<std::string>{"changing"});
+    EXPECT_EQ(base.UpdateCount(), 1);
+    base.EndUpdate();
+    EXPECT_EQ(log, pair);
+
+    log.clear();
+    list.BeginUpdate(); // opened on the list, closed through the base
+    list.Add(region(9, 1));
+    base.EndUpdate();
+    EXPECT_EQ(log, pair);
+
+    log.clear();
+    int seen = 0;
+    base.OnChange = [&](TMMObject* s) {
+        EXPECT_EQ(s, &list);
+        ++seen;
+    };
+    list.Add(region(20, 1)); // the callback set through the base is the list's
+    EXPECT_EQ(seen, 1);
+    base.Changed();
+    EXPECT_EQ(seen, 2);
+}
+
+// An Error override that returns instead of raising: the operation still stops, before
+// any write and any notification.
+class ReturningErrorList : public TMMCutList {
+public:
+    mutable int errors = 0;
+
+protected:
+    void Error() const override { ++errors; }
+};
+
+TEST(TMMCutList, ErrorThatReturnsStillStopsTheOperation)
+{
+    ReturningErrorList list;
+    list.SetCapacity(16);
+    list.Add(region(1, 1, 2, 2, 3));
+    int notifications = 0;
+    list.OnChange = [&](TMMObject*) { ++notifications; };
+    list.OnChanging = [&](TMMObject*) { ++notifications; };
+    const std::pair<const char*, std::function<void()>> calls[] = {
+        {"Put past Count", [&] { list.Put(3, region(7, 7)); }},
+        {"Get past Count", [&] { (void)list.Get(10); }},
+        {"Insert past Count", [&] { list.Insert(5, region(7, 7)); }},
+        {"Delete past Count", [&] { list.Delete(2); }},
+        {"SetCapacity below Count", [&] { list.SetCapacity(0); }},
+        {"SetCount below 0", [&] { list.SetCount(-1); }},
+        {"SetParams past Count", [&] { list.SetParams(4, 0, 0); }},
+    };
+    for (const auto& [name, call] : calls)
+        EXPECT_THROW(call(), EListError) << name;
+    EXPECT_EQ(list.errors, 7);
+    EXPECT_EQ(notifications, 0);
+    EXPECT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.Capacity(), 16);
+    EXPECT_TRUE(sameFields(list.Get(0), region(1, 1, 2, 2, 3)));
 }
 
 } // namespace

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -23,7 +26,7 @@ using test::Bytes;
 using test::TempDir;
 
 // A PCM wave file with `dataBytes` bytes of data counting up from 0.
-Bytes PcmWave(uint16_t channels, uint32_t rate, uint16_t bits, int32_t dataBytes)
+Bytes pcmWave(uint16_t channels, uint32_t rate, uint16_t bits, int32_t dataBytes)
 {
     Bytes data(static_cast<size_t>(dataBytes));
     for (size_t i = 0; i < data.size(); ++i)
@@ -34,20 +37,20 @@ Bytes PcmWave(uint16_t channels, uint32_t rate, uint16_t bits, int32_t dataBytes
     return test::RiffWave(chunks);
 }
 
-// The data bytes of an image made by PcmWave (header of 44 bytes).
-Bytes DataOf(const Bytes& image, size_t from, size_t count)
+// The data bytes of an image made by pcmWave (header of 44 bytes).
+Bytes dataOf(const Bytes& image, size_t from, size_t count)
 {
     return Bytes(image.begin() + 44 + static_cast<long>(from), image.begin() + 44 + static_cast<long>(from + count));
 }
 
-TWaveFormatEx PcmFormat(uint16_t channels, uint32_t rate, uint16_t bits)
+TWaveFormatEx pcmFormat(uint16_t channels, uint32_t rate, uint16_t bits)
 {
     TWaveFormatEx f{};
     pcmBuildWaveHeader(&f, bits, channels, rate);
     return f;
 }
 
-std::string MessageOf(const std::function<void()>& f)
+std::string messageOf(const std::function<void()>& f)
 {
     try {
         f();
@@ -60,9 +63,9 @@ std::string MessageOf(const std::function<void()>& f)
 class WaveTest : public ::testing::Test {
 protected:
     // Writes a 16-bit stereo file of `dataBytes` bytes and returns its name.
-    std::string MakeWave(const std::string& name, int32_t dataBytes = 10000)
+    std::string makeWave(const std::string& name, int32_t dataBytes = 10000)
     {
-        image = PcmWave(2, 22050, 16, dataBytes);
+        image = pcmWave(2, 22050, 16, dataBytes);
         test::WriteFileBytes(dir.file(name), image);
         return dir.file(name);
     }
@@ -135,7 +138,7 @@ TEST(WaveNew, EmptyWaveIgnoresFileOperations)
 
 TEST_F(WaveTest, BindingDescribesTheFile)
 {
-    const std::string name = MakeWave("a.wav");
+    const std::string name = makeWave("a.wav");
     TMMWave w;
     int changes = 0;
     w.OnChange = [&](TMMObject* s) {
@@ -162,7 +165,7 @@ TEST_F(WaveTest, BindingDescribesTheFile)
 
 TEST_F(WaveTest, RelativeNameBecomesFullPath)
 {
-    const std::string name = MakeWave("rel.wav");
+    const std::string name = makeWave("rel.wav");
     const fs::path old = fs::current_path();
     fs::current_path(dir.path());
     TMMWave w;
@@ -174,7 +177,7 @@ TEST_F(WaveTest, RelativeNameBecomesFullPath)
 
 TEST_F(WaveTest, FailedBindingKeepsThePreviousOne)
 {
-    const std::string good = MakeWave("good.wav");
+    const std::string good = makeWave("good.wav");
     const std::string text = dir.file("text.wav");
     std::ofstream(text) << "This is no wave file, only some text.\n";
     struct Case {
@@ -189,7 +192,7 @@ TEST_F(WaveTest, FailedBindingKeepsThePreviousOne)
         w.SetFileName(good);
         int changes = 0;
         w.OnChange = [&](TMMObject*) { ++changes; };
-        EXPECT_EQ(MessageOf([&] { w.SetFileName(c.name); }), c.message) << c.name;
+        EXPECT_EQ(messageOf([&] { w.SetFileName(c.name); }), c.message) << c.name;
         EXPECT_EQ(w.FileName(), good);
         EXPECT_EQ(w.FormatTag(), 1);
         EXPECT_EQ(w.DataSize(), 2500);
@@ -199,7 +202,7 @@ TEST_F(WaveTest, FailedBindingKeepsThePreviousOne)
 
 TEST_F(WaveTest, MissingFileAllowedTakesTheName)
 {
-    const std::string good = MakeWave("good.wav");
+    const std::string good = makeWave("good.wav");
     TMMWave w;
     w.SetFileName(good);
     w.SetFileMustExist(false);
@@ -214,19 +217,19 @@ TEST_F(WaveTest, MissingFileAllowedTakesTheName)
     EXPECT_TRUE(w.GetEmpty());
     // A text file is still refused.
     std::ofstream(dir.file("t.wav")) << "text";
-    EXPECT_EQ(MessageOf([&] { w.SetFileName(dir.file("t.wav")); }), "Invalid wave file...");
+    EXPECT_EQ(messageOf([&] { w.SetFileName(dir.file("t.wav")); }), "Invalid wave file...");
 }
 
 TEST_F(WaveTest, SameNameAndSizeIsNotReadAgain)
 {
-    const std::string name = MakeWave("a.wav");
+    const std::string name = makeWave("a.wav");
     TMMWave w;
     w.SetFileName(name);
     int changes = 0;
     w.OnChange = [&](TMMObject*) { ++changes; };
 
     // Same size, other format: not noticed.
-    Bytes mono = PcmWave(1, 8000, 8, 10000);
+    Bytes mono = pcmWave(1, 8000, 8, 10000);
     ASSERT_EQ(mono.size(), image.size());
     test::WriteFileBytes(name, mono);
     w.SetFileName(name);
@@ -235,7 +238,7 @@ TEST_F(WaveTest, SameNameAndSizeIsNotReadAgain)
     EXPECT_EQ(w.Mode(), mStereo);
 
     // Another size: read again.
-    test::WriteFileBytes(name, PcmWave(1, 8000, 8, 5000));
+    test::WriteFileBytes(name, pcmWave(1, 8000, 8, 5000));
     w.SetFileName(name);
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(w.BitLength(), 8);
@@ -251,7 +254,7 @@ TEST_F(WaveTest, EmptyNameFreesTheWave)
     w.SetFileName("");
     w.FreeWave();
     EXPECT_EQ(changes, 0); // nothing was bound
-    w.SetFileName(MakeWave("a.wav"));
+    w.SetFileName(makeWave("a.wav"));
     w.OpenFile();
     w.SetFileName("");
     EXPECT_EQ(changes, 2);
@@ -270,7 +273,7 @@ TEST_F(WaveTest, IOBufferSizeHasAFloor)
         EXPECT_EQ(w.IOBufferSize(), stored) << set;
     }
     // Also while the file is open.
-    w.SetFileName(MakeWave("a.wav"));
+    w.SetFileName(makeWave("a.wav"));
     w.OpenFile();
     EXPECT_NO_THROW(w.SetIOBufferSize(100));
     EXPECT_EQ(w.IOBufferSize(), 8192);
@@ -281,7 +284,7 @@ TEST_F(WaveTest, IOBufferSizeHasAFloor)
 TEST_F(WaveTest, OpenFileLeavesTheWholeDataToRead)
 {
     TMMWave w;
-    w.SetFileName(MakeWave("a.wav", 10000));
+    w.SetFileName(makeWave("a.wav", 10000));
     w.OpenFile();
     w.SetTimeFormat(tfByte);
     EXPECT_EQ(w.GetBytesLeft(), w.DataSize());
@@ -292,7 +295,7 @@ TEST_F(WaveTest, OpenFileLeavesTheWholeDataToRead)
 TEST_F(WaveTest, ReadsInBlocksUntilTheEnd)
 {
     TMMWave w;
-    w.SetFileName(MakeWave("a.wav", 10000));
+    w.SetFileName(makeWave("a.wav", 10000));
     w.OpenFile();
     std::vector<char> buf(4096);
     Bytes got;
@@ -303,15 +306,16 @@ TEST_F(WaveTest, ReadsInBlocksUntilTheEnd)
         if (r > 0)
             got.insert(got.end(), buf.begin(), buf.begin() + r);
     }
-    EXPECT_EQ(got, DataOf(image, 0, 10000));
+    EXPECT_EQ(got, dataOf(image, 0, 10000));
     EXPECT_EQ(w.GetPosition(), 2500);
     EXPECT_EQ(w.GetBytesLeft(), 0);
+    EXPECT_FALSE(w.readEndedEarly());
 }
 
 TEST_F(WaveTest, ReadsSamples)
 {
     TMMWave w;
-    w.SetFileName(MakeWave("a.wav", 10000)); // 2500 frames of 4 bytes
+    w.SetFileName(makeWave("a.wav", 10000)); // 2500 frames of 4 bytes
     w.OpenFile();
     std::vector<char> buf(4096);
     EXPECT_EQ(w.ReadDataSamples(buf.data(), 1000), 1000);
@@ -324,7 +328,7 @@ TEST_F(WaveTest, ReadsSamples)
 TEST_F(WaveTest, ReadOfNothingEndsTheData)
 {
     TMMWave w;
-    w.SetFileName(MakeWave("a.wav", 10000));
+    w.SetFileName(makeWave("a.wav", 10000));
     w.OpenFile();
     char buf[8];
     std::memset(buf, 0x5A, sizeof buf);
@@ -339,7 +343,7 @@ TEST_F(WaveTest, ReadOfNothingEndsTheData)
 TEST_F(WaveTest, FailingFileEndsTheDataWithZeros)
 {
     TMMWave w;
-    w.SetFileName(MakeWave("a.wav", 100000));
+    w.SetFileName(makeWave("a.wav", 100000));
     w.SetIOBufferSize(8192);
     w.OpenFile();
     w.SetPosition(20000); // byte 80000, far outside what the buffer may hold
@@ -351,13 +355,17 @@ TEST_F(WaveTest, FailingFileEndsTheDataWithZeros)
     EXPECT_EQ(r, 4);
     EXPECT_EQ(Bytes(buf, buf + 4), Bytes(4, 0));
     EXPECT_EQ(w.GetPosition(), 25000);
+    EXPECT_TRUE(w.readEndedEarly());
     EXPECT_EQ(w.ReadDataBytes(buf, 64), -1);
+    EXPECT_TRUE(w.readEndedEarly());
+    w.SetPosition(0); // a new reading starts afresh
+    EXPECT_FALSE(w.readEndedEarly());
 }
 
 TEST_F(WaveTest, PositionSetWhileClosedAppliesAtOpen)
 {
     TMMWave w;
-    w.SetFileName(MakeWave("a.wav", 10000));
+    w.SetFileName(makeWave("a.wav", 10000));
     w.SetPosition(1000);
     EXPECT_EQ(w.GetPosition(), 1000);
     EXPECT_EQ(w.GetBytesLeft(), 0);
@@ -365,28 +373,28 @@ TEST_F(WaveTest, PositionSetWhileClosedAppliesAtOpen)
     EXPECT_EQ(w.GetBytesLeft(), 6000);
     std::vector<char> buf(100);
     ASSERT_EQ(w.ReadDataBytes(buf.data(), 100), 100);
-    EXPECT_EQ(Bytes(buf.begin(), buf.end()), DataOf(image, 4000, 100));
+    EXPECT_EQ(Bytes(buf.begin(), buf.end()), dataOf(image, 4000, 100));
     EXPECT_EQ(w.GetPosition(), 1025);
 }
 
 TEST_F(WaveTest, PositionInBytes)
 {
     TMMWave w;
-    w.SetFileName(MakeWave("a.wav", 10000));
+    w.SetFileName(makeWave("a.wav", 10000));
     w.SetTimeFormat(tfByte);
     w.OpenFile();
     w.SetPosition(401); // rounds to whole frames
     EXPECT_EQ(w.GetPosition(), 400);
     std::vector<char> buf(8);
     ASSERT_EQ(w.ReadDataBytes(buf.data(), 8), 8);
-    EXPECT_EQ(Bytes(buf.begin(), buf.end()), DataOf(image, 400, 8));
+    EXPECT_EQ(Bytes(buf.begin(), buf.end()), dataOf(image, 400, 8));
     EXPECT_EQ(w.GetPosition(), 408);
 }
 
 TEST_F(WaveTest, PositionBeyondTheEnd)
 {
     TMMWave w;
-    w.SetFileName(MakeWave("a.wav", 10000));
+    w.SetFileName(makeWave("a.wav", 10000));
     w.OpenFile();
     w.SetPosition(5000);
     std::vector<char> buf(16);
@@ -395,17 +403,17 @@ TEST_F(WaveTest, PositionBeyondTheEnd)
     // Back inside, reading resumes there.
     w.SetPosition(2499);
     ASSERT_EQ(w.ReadDataBytes(buf.data(), 16), 4);
-    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 4), DataOf(image, 9996, 4));
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 4), dataOf(image, 9996, 4));
     // A negative position reads from the start.
     w.SetPosition(-3);
     ASSERT_EQ(w.ReadDataBytes(buf.data(), 16), 16);
-    EXPECT_EQ(Bytes(buf.begin(), buf.end()), DataOf(image, 0, 16));
+    EXPECT_EQ(Bytes(buf.begin(), buf.end()), dataOf(image, 0, 16));
 }
 
 TEST_F(WaveTest, CloseThenOpenStartsAgain)
 {
     TMMWave w;
-    w.SetFileName(MakeWave("a.wav", 10000));
+    w.SetFileName(makeWave("a.wav", 10000));
     w.OpenFile();
     std::vector<char> buf(4096);
     ASSERT_EQ(w.ReadDataBytes(buf.data(), 4096), 4096);
@@ -416,7 +424,7 @@ TEST_F(WaveTest, CloseThenOpenStartsAgain)
     w.CloseFile(); // harmless twice
     w.OpenFile();
     ASSERT_EQ(w.ReadDataBytes(buf.data(), 16), 16);
-    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 16), DataOf(image, 0, 16));
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 16), dataOf(image, 0, 16));
     w.OpenFile(); // again while open: no failure
     EXPECT_EQ(w.GetBytesLeft(), 10000 - 16);
 }
@@ -424,7 +432,7 @@ TEST_F(WaveTest, CloseThenOpenStartsAgain)
 TEST_F(WaveTest, EmptyDataReadsNothing)
 {
     TMMWave w;
-    w.SetFileName(MakeWave("a.wav", 0));
+    w.SetFileName(makeWave("a.wav", 0));
     EXPECT_TRUE(w.GetEmpty());
     w.OpenFile();
     char buf[4];
@@ -439,7 +447,7 @@ TEST_F(WaveTest, OpenFailureLeavesTheWaveBound)
     TMMWave w;
     w.SetFileName(dir.file("nodata.wav"));
     ASSERT_EQ(w.FormatTag(), 1);
-    EXPECT_EQ(MessageOf([&] { w.OpenFile(); }), "Unable to open wave file");
+    EXPECT_EQ(messageOf([&] { w.OpenFile(); }), "Unable to open wave file");
     EXPECT_EQ(w.FormatTag(), 1);
     char buf[4];
     EXPECT_EQ(w.ReadDataBytes(buf, 4), -1);
@@ -453,7 +461,7 @@ TEST_F(WaveTest, SetPWaveFormatBindsWithoutFile)
     w.OnChange = [&](TMMObject*) { ++changes; };
     w.SetPWaveFormat(nullptr);
     EXPECT_EQ(changes, 0);
-    const TWaveFormatEx f = PcmFormat(1, 44100, 16);
+    const TWaveFormatEx f = pcmFormat(1, 44100, 16);
     w.SetPWaveFormat(&f);
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(w.FormatTag(), 1);
@@ -473,8 +481,8 @@ TEST_F(WaveTest, SetPWaveFormatBindsWithoutFile)
 TEST_F(WaveTest, CreateFileWritesANewWave)
 {
     const std::string name = dir.file("new.wav");
-    const Bytes data = DataOf(PcmWave(2, 22050, 16, 4000), 0, 4000);
-    const TWaveFormatEx f = PcmFormat(2, 22050, 16);
+    const Bytes data = dataOf(pcmWave(2, 22050, 16, 4000), 0, 4000);
+    const TWaveFormatEx f = pcmFormat(2, 22050, 16);
     {
         TMMWave w;
         int changes = 0;
@@ -502,11 +510,11 @@ TEST_F(WaveTest, CreateFileWritesANewWave)
 
 TEST_F(WaveTest, CreateFileReplacesAnExistingFile)
 {
-    const std::string name = MakeWave("old.wav", 10000);
+    const std::string name = makeWave("old.wav", 10000);
     TMMWave w;
     w.SetFileName(name);
     w.OpenFile();
-    const TWaveFormatEx f = PcmFormat(1, 8000, 8);
+    const TWaveFormatEx f = pcmFormat(1, 8000, 8);
     w.CreateFile(name, &f); // over the wave's own open file
     const char data[6] = {1, 2, 3, 4, 5, 6};
     EXPECT_EQ(w.WriteDataBytes(data, 6), 6);
@@ -522,7 +530,7 @@ TEST_F(WaveTest, CreateFileReplacesAnExistingFile)
 TEST_F(WaveTest, DestroyingFinishesAWrittenFile)
 {
     const std::string name = dir.file("d.wav");
-    const TWaveFormatEx f = PcmFormat(1, 8000, 16);
+    const TWaveFormatEx f = pcmFormat(1, 8000, 16);
     {
         TMMWave w;
         w.CreateFile(name, &f);
@@ -536,8 +544,8 @@ TEST_F(WaveTest, DestroyingFinishesAWrittenFile)
 
 TEST_F(WaveTest, CreateFileWithoutFormatOrNameDoesNothing)
 {
-    const std::string good = MakeWave("good.wav");
-    const TWaveFormatEx f = PcmFormat(1, 8000, 8);
+    const std::string good = makeWave("good.wav");
+    const TWaveFormatEx f = pcmFormat(1, 8000, 8);
     TMMWave w;
     w.SetFileName(good);
     int changes = 0;
@@ -551,22 +559,22 @@ TEST_F(WaveTest, CreateFileWithoutFormatOrNameDoesNothing)
 
 TEST_F(WaveTest, CreateFileFailureKeepsThePreviousBinding)
 {
-    const std::string good = MakeWave("good.wav");
-    const TWaveFormatEx f = PcmFormat(1, 8000, 8);
+    const std::string good = makeWave("good.wav");
+    const TWaveFormatEx f = pcmFormat(1, 8000, 8);
     const std::string names[] = {
         dir.file("no-such-folder/x.wav"), dir.file(std::string(5000, 'n') + ".wav"), // longer than a path buffer holds
     };
     for (const std::string& name : names) {
         TMMWave w;
         w.SetFileName(good);
-        EXPECT_EQ(MessageOf([&] { w.CreateFile(name, &f); }), "Unable to create wave file");
+        EXPECT_EQ(messageOf([&] { w.CreateFile(name, &f); }), "Unable to create wave file");
         EXPECT_EQ(w.FileName(), good);
         EXPECT_EQ(w.DataSize(), 2500);
     }
 }
 
 // A non-PCM "fmt " chunk with `extra` bytes after the 18-byte head, whose cbSize says `cbSize`.
-Bytes AdpcmWave(uint16_t cbSize, const Bytes& extra)
+Bytes adpcmWave(uint16_t cbSize, const Bytes& extra)
 {
     Bytes fmt;
     test::PutLE16(fmt, 0x11); // IMA ADPCM, mono, 8000 Hz, blocks of 256 bytes
@@ -595,7 +603,7 @@ TEST_F(WaveTest, CopiesAnotherWavesFormat)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        test::WriteFileBytes(dir.file("src.wav"), AdpcmWave(c.cbSize, c.extra));
+        test::WriteFileBytes(dir.file("src.wav"), adpcmWave(c.cbSize, c.extra));
         TMMWave src;
         src.SetFileName(dir.file("src.wav"));
         ASSERT_EQ(src.FormatTag(), 0x11);
@@ -617,6 +625,162 @@ TEST_F(WaveTest, CopiesAnotherWavesFormat)
     }
 }
 
+// ---- finishing a written file, the end of reading, metadata, the name to create ------
+
+ssize_t failWrite(int, const void*, size_t)
+{
+    errno = ENOSPC;
+    return -1;
+}
+
+// Milliseconds: rounded to nearest with a half away from zero, saturated to 32 bits.
+TEST_F(WaveTest, MillisecondsRoundAndSaturate)
+{
+    test::WriteFileBytes(dir.file("ms.wav"), pcmWave(1, 8000, 16, 8)); // 4 frames, 0.5 ms
+    TMMWave w;
+    w.SetFileName(dir.file("ms.wav"));
+    w.SetTimeFormat(tfMillisecond);
+    EXPECT_EQ(w.DataSize(), 1);
+    w.SetPosition(INT32_MAX); // 2^31 - 1 ms are more frames than 32 bits hold
+    w.SetTimeFormat(tfSample);
+    EXPECT_EQ(w.GetPosition(), INT32_MAX);
+    w.SetTimeFormat(tfMillisecond);
+    EXPECT_EQ(w.GetPosition(), 268435456); // (2^31 - 1) / 8 rounded
+}
+
+TEST_F(WaveTest, CheckedCloseReportsAFailedFinish)
+{
+    const std::string name = dir.file("w.wav");
+    const TWaveFormatEx f = pcmFormat(2, 8000, 16);
+    TMMWave w;
+    w.CreateFile(name, &f);
+    const char data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_EQ(w.WriteDataBytes(data, 8), 8); // still in the buffer: the finish writes it
+    SysFileOps().write = failWrite;
+    const std::string message = messageOf([&] { w.closeChecked(); });
+    ResetFileOps();
+    EXPECT_EQ(message, "Unable to write wave file \"" + name + "\"");
+    EXPECT_EQ(w.GetBytesLeft(), 0);
+    EXPECT_NO_THROW(w.closeChecked()); // closed: nothing left to finish
+}
+
+TEST_F(WaveTest, CheckedCloseOfAGoodFileIsSilent)
+{
+    const std::string name = dir.file("w.wav");
+    const TWaveFormatEx f = pcmFormat(1, 8000, 8);
+    TMMWave w;
+    EXPECT_NO_THROW(w.closeChecked()); // no binding
+    w.CreateFile(name, &f);
+    const char data[4] = {1, 2, 3, 4};
+    ASSERT_EQ(w.WriteDataBytes(data, 4), 4);
+    EXPECT_NO_THROW(w.closeChecked());
+    TMMWave r;
+    r.SetFileName(name);
+    EXPECT_EQ(r.DataSize(), 4);
+    r.OpenFile();
+    EXPECT_NO_THROW(r.closeChecked()); // a file opened for reading has nothing to finish
+}
+
+// 16-bit stereo whose "fmt " says 3 bytes a frame: the data holds 3003 bytes, which the
+// frames counted with the real 4-byte frame overshoot by one byte.
+Bytes misalignedWave(size_t dataBytes)
+{
+    Bytes fmt = test::PcmFmtBody(2, 8000, 16);
+    fmt[12] = 3; // nBlockAlign
+    Bytes data(dataBytes);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 37);
+    Bytes chunks;
+    test::PutChunk(chunks, "fmt ", fmt);
+    test::PutChunk(chunks, "data", data);
+    test::PutChunk(chunks, "abcd", Bytes(6, 0xEE));
+    return test::RiffWave(chunks);
+}
+
+TEST_F(WaveTest, DataOfPartFramesIsReadToItsEndAndNoFurther)
+{
+    const Bytes image = misalignedWave(3003);
+    test::WriteFileBytes(dir.file("m.wav"), image);
+    TMMWave w;
+    w.SetFileName(dir.file("m.wav"));
+    w.SetTimeFormat(tfByte);
+    w.OpenFile();
+    std::vector<char> buf(4096);
+    EXPECT_EQ(w.ReadDataBytes(buf.data(), w.DataSize()), 3003);
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 3003), dataOf(image, 0, 3003));
+    EXPECT_EQ(w.GetBytesLeft(), 0);
+    EXPECT_EQ(w.ReadDataBytes(buf.data(), 4096), -1);
+    EXPECT_FALSE(w.readEndedEarly());
+}
+
+TEST_F(WaveTest, TakesOverAnotherWavesInfoAndDisp)
+{
+    Bytes chunks, list{'I', 'N', 'F', 'O'}, disp;
+    test::PutChunk(chunks, "fmt ", test::PcmFmtBody(1, 8000, 8));
+    test::PutChunk(chunks, "data", Bytes(10, 128));
+    test::PutChunk(list, "INAM", Bytes{'S', 'o', 'n', 'g', 0});
+    test::PutChunk(chunks, "LIST", list);
+    test::PutLE32(disp, 1);
+    test::Append(disp, Bytes{'S', 'h', 'o', 'w', 'n', 0});
+    test::PutChunk(chunks, "DISP", disp);
+    test::WriteFileBytes(dir.file("src.wav"), test::RiffWave(chunks));
+
+    TMMWave src;
+    src.SetFileName(dir.file("src.wav"));
+    TMMWave dst;
+    dst.CreateFile(dir.file("dst.wav"), src.GetPWaveFormat());
+    dst.copyMetadataFrom(src);
+    dst.closeChecked();
+    const Bytes made = test::ReadFileBytes(dir.file("dst.wav"));
+    Bytes inam, shown;
+    test::PutChunk(inam, "INAM", Bytes{'S', 'o', 'n', 'g', 0});
+    test::PutChunk(shown, "DISP", disp);
+    EXPECT_NE(std::search(made.begin(), made.end(), inam.begin(), inam.end()), made.end());
+    EXPECT_NE(std::search(made.begin(), made.end(), shown.begin(), shown.end()), made.end());
+
+    TMMWave empty;
+    EXPECT_EQ(messageOf([&] { empty.copyMetadataFrom(src); }), "Invalid param passed!");
+    EXPECT_EQ(messageOf([&] { dst.copyMetadataFrom(empty); }), "Invalid param passed!");
+}
+
+// Whatever stands at the name is removed, never followed: a link's target stays as it was
+// and the name then holds a new regular file.
+TEST_F(WaveTest, CreateFileReplacesALinkInsteadOfFollowingIt)
+{
+    const TWaveFormatEx f = pcmFormat(1, 8000, 8);
+    const Bytes kept{'k', 'e', 'e', 'p'};
+    for (const bool dangling : {true, false}) {
+        SCOPED_TRACE(dangling ? "dangling link" : "link to a file");
+        TempDir d;
+        const std::string target = d.file("target.wav"), name = d.file("new.wav");
+        if (!dangling)
+            test::WriteFileBytes(target, kept);
+        fs::create_symlink(target, name);
+        TMMWave w;
+        w.CreateFile(name, &f);
+        w.closeChecked();
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name)));
+        EXPECT_EQ(fs::exists(target), !dangling);
+        if (!dangling) {
+            EXPECT_EQ(test::ReadFileBytes(target), kept);
+        }
+        TMMWave r;
+        r.SetFileName(name);
+        EXPECT_EQ(r.BitLength(), 8);
+    }
+}
+
+TEST_F(WaveTest, CreateFileOverAFolderFails)
+{
+    const TWaveFormatEx f = pcmFormat(1, 8000, 8);
+    fs::create_directory(dir.file("sub.wav"));
+    test::WriteFileBytes(dir.file("sub.wav/inside"), Bytes{1});
+    TMMWave w;
+    EXPECT_EQ(messageOf([&] { w.CreateFile(dir.file("sub.wav"), &f); }), "Unable to create wave file");
+    EXPECT_TRUE(fs::is_directory(dir.file("sub.wav")));
+    EXPECT_TRUE(fs::exists(dir.file("sub.wav/inside")));
+}
+
 // Files written by other programs, against what a scan must report.
 class WaveSamples : public ::testing::Test {
 protected:
@@ -626,7 +790,7 @@ protected:
         std::ifstream in(test::SamplesDir() / "expected.json");
         expected = nlohmann::json::parse(in);
     }
-    std::string Sample(const std::string& name) const { return (test::SamplesDir() / name).string(); }
+    std::string samplePath(const std::string& name) const { return (test::SamplesDir() / name).string(); }
     nlohmann::json expected;
 };
 
@@ -638,7 +802,7 @@ TEST_F(WaveSamples, DescribesRealFiles)
         SCOPED_TRACE(file);
         const nlohmann::json& e = expected.at(file);
         TMMWave w;
-        w.SetFileName(Sample(file));
+        w.SetFileName(samplePath(file));
         EXPECT_EQ(w.FormatTag(), e.at("formatTag").get<int>());
         EXPECT_EQ(w.BitLength(), e.at("bitsPerSample").get<int>());
         EXPECT_EQ(w.SampleRate(), e.at("sampleRate").get<int>());
@@ -657,11 +821,11 @@ TEST_F(WaveSamples, ReadsAllDataOfARealFile)
 {
     const char* file = "sox-16-stereo-s.wav";
     const nlohmann::json& e = expected.at(file);
-    const Bytes raw = test::ReadFileBytes(Sample(file));
+    const Bytes raw = test::ReadFileBytes(samplePath(file));
     const auto offset = e.at("dataOffset").get<size_t>();
     const auto bytes = e.at("dataBytes").get<size_t>();
     TMMWave w;
-    w.SetFileName(Sample(file));
+    w.SetFileName(samplePath(file));
     w.OpenFile();
     std::vector<char> buf(4096);
     Bytes got;
@@ -678,7 +842,7 @@ TEST_F(WaveSamples, RefusedFilesAreInvalid)
             continue;
         ++seen;
         TMMWave w;
-        EXPECT_EQ(MessageOf([&] { w.SetFileName(Sample(file)); }), "Invalid wave file...") << file;
+        EXPECT_EQ(messageOf([&] { w.SetFileName(samplePath(file)); }), "Invalid wave file...") << file;
         EXPECT_EQ(w.GetPWaveIOCB(), nullptr);
     }
     EXPECT_GT(seen, 0);
