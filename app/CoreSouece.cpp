@@ -85,27 +85,27 @@ void CopyConverted(TMMWave& src, TMMWave& dst, const std::string& tmpName, int32
 // deleted), then the converted file takes the source's name.
 void ReplaceOriginal(const std::string& name, const std::string& tmpName, const std::string& orgName)
 {
-    const bool backedUp = RenameFileNoReplace(name, orgName);
-    if (!backedUp && !FileExists(orgName)) {
+    const bool backedUp = renameFileNoReplace(name, orgName);
+    if (!backedUp && !fileExists(orgName)) {
         // Not moved aside for another reason than an existing backup: deleting the
         // source now would lose it, so the conversion is undone instead.
-        DeleteFileName(tmpName);
+        deleteFileName(tmpName);
         Fail("Unable to rename " + Quoted(name) + " to " + Quoted(orgName) + "; the file is unchanged");
     }
     if (!backedUp)
-        DeleteFileName(name);
-    if (!RenameFileNoReplace(tmpName, name)) {
+        deleteFileName(name);
+    if (!renameFileNoReplace(tmpName, name)) {
         std::string original;
         if (backedUp)
             original = "the original is in " + Quoted(orgName);
-        else if (FileExists(name))
+        else if (fileExists(name))
             original = "the original is still in " + Quoted(name);
         else
             original = "the first backup is in " + Quoted(orgName);
         Fail("Unable to rename " + Quoted(tmpName) + " to " + Quoted(name) + ": the converted data is in " +
             Quoted(tmpName) + ", " + original);
     }
-    if (!SyncFolderOf(name))
+    if (!syncFolderOf(name))
         Fail("Unable to flush the folder of " + Quoted(name) +
             " to disk; the converted file may not survive a power cut");
 }
@@ -137,7 +137,7 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
     // lose it.
     if (tmpName == name || orgName == name)
         Fail("Unable to convert " + Quoted(name) + " in place: its extension is that of the temporary or backup file");
-    const int mode = FileModeByName(name);
+    const int mode = fileModeByName(name);
 
     bool made = false;
     try {
@@ -157,15 +157,15 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
         dst.CloseFile();
         if (finished != 0)
             Fail("Unable to write wave file " + Quoted(tmpName));
-        if (mode >= 0 && !SetFileModeByName(tmpName, mode))
+        if (mode >= 0 && !setFileModeByName(tmpName, mode))
             Fail("Unable to set the permissions of " + Quoted(tmpName));
-        if (!SyncFileByName(tmpName))
+        if (!syncFileByName(tmpName))
             Fail("Unable to flush " + Quoted(tmpName) + " to disk");
     } catch (...) {
         src.CloseFile();
         dst.CloseFile();
         if (made)
-            DeleteFileName(tmpName);
+            deleteFileName(tmpName);
         throw;
     }
     ReplaceOriginal(name, tmpName, orgName);

@@ -41,9 +41,9 @@ FileOps gOps = kSystemOps;
 } // namespace
 
 FileOps& SysFileOps() { return gOps; }
-void ResetFileOps() { gOps = kSystemOps; }
+void resetFileOps() { gOps = kSystemOps; }
 
-std::string FullPathName(const std::string& name)
+std::string fullPathName(const std::string& name)
 {
     if (name.empty())
         return name;
@@ -58,7 +58,7 @@ std::string FullPathName(const std::string& name)
     return out;
 }
 
-int64_t FileSizeByName(const std::string& name)
+int64_t fileSizeByName(const std::string& name)
 {
     struct stat st { };
     if (name.empty() || ::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -66,15 +66,15 @@ int64_t FileSizeByName(const std::string& name)
     return st.st_size;
 }
 
-bool FileExists(const std::string& name)
+bool fileExists(const std::string& name)
 {
     struct stat st { };
     return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool DeleteFileName(const std::string& name) { return !name.empty() && gOps.unlink(name.c_str()) == 0; }
+bool deleteFileName(const std::string& name) { return !name.empty() && gOps.unlink(name.c_str()) == 0; }
 
-bool RenameFileNoReplace(const std::string& from, const std::string& to)
+bool renameFileNoReplace(const std::string& from, const std::string& to)
 {
     return !from.empty() && !to.empty() && gOps.rename_noreplace(from.c_str(), to.c_str()) == 0;
 }
@@ -91,15 +91,15 @@ bool syncPath(const std::string& path, int flags)
 }
 } // namespace
 
-bool SyncFileByName(const std::string& name) { return !name.empty() && syncPath(name, O_RDONLY); }
+bool syncFileByName(const std::string& name) { return !name.empty() && syncPath(name, O_RDONLY); }
 
-bool SyncFolderOf(const std::string& name)
+bool syncFolderOf(const std::string& name)
 {
-    std::filesystem::path dir = std::filesystem::path(FullPathName(name)).parent_path();
+    std::filesystem::path dir = std::filesystem::path(fullPathName(name)).parent_path();
     return !dir.empty() && syncPath(dir.string(), O_RDONLY | O_DIRECTORY);
 }
 
-int FileModeByName(const std::string& name)
+int fileModeByName(const std::string& name)
 {
     struct stat st { };
     if (name.empty() || ::stat(name.c_str(), &st) != 0)
@@ -107,7 +107,7 @@ int FileModeByName(const std::string& name)
     return static_cast<int>(st.st_mode & 07777);
 }
 
-bool SetFileModeByName(const std::string& name, int mode)
+bool setFileModeByName(const std::string& name, int mode)
 {
     return !name.empty() && ::chmod(name.c_str(), static_cast<mode_t>(mode)) == 0;
 }

@@ -20,24 +20,24 @@ struct FileOps {
     int (*unlink)(const char* path);
 };
 
-// The table in force; tests may replace entries and must call ResetFileOps() afterwards.
+// The table in force; tests may replace entries and must call resetFileOps() afterwards.
 FileOps& SysFileOps();
-void ResetFileOps();
+void resetFileOps();
 
 // The absolute, lexically normalised form of `name` ("" stays "").
-std::string FullPathName(const std::string& name);
+std::string fullPathName(const std::string& name);
 // Size in bytes of the file `name`, or -1 when there is no such file.
-int64_t FileSizeByName(const std::string& name);
-bool FileExists(const std::string& name);
-bool DeleteFileName(const std::string& name);
+int64_t fileSizeByName(const std::string& name);
+bool fileExists(const std::string& name);
+bool deleteFileName(const std::string& name);
 // Fails, changing nothing, when `to` exists.
-bool RenameFileNoReplace(const std::string& from, const std::string& to);
+bool renameFileNoReplace(const std::string& from, const std::string& to);
 // Flushes the file's data to the disk.
-bool SyncFileByName(const std::string& name);
+bool syncFileByName(const std::string& name);
 // Flushes the folder holding `name`, so that renames in it survive a power cut.
-bool SyncFolderOf(const std::string& name);
+bool syncFolderOf(const std::string& name);
 // Permission bits of the file, or -1 when it cannot be examined.
-int FileModeByName(const std::string& name);
-bool SetFileModeByName(const std::string& name, int mode);
+int fileModeByName(const std::string& name);
+bool setFileModeByName(const std::string& name, int mode);
 
 } // namespace orvelle

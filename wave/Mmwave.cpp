@@ -40,15 +40,15 @@ void TMMWave::Error(uint16_t ident) { throw EMMWaveError(LoadResStr(ident)); }
 
 void TMMWave::SetFileName(const std::string& name)
 {
-    const std::string full = FullPathName(name);
+    const std::string full = fullPathName(name);
     const int64_t heldSize = cb_ ? cb_->FileSize : 0;
-    if (full == fileName_ && FileSizeByName(full) == heldSize)
+    if (full == fileName_ && fileSizeByName(full) == heldSize)
         return;
     if (full.empty()) {
         FreeWave();
         return;
     }
-    const bool exists = FileExists(full);
+    const bool exists = fileExists(full);
     TWAVEIOCB* block = nullptr;
     if (exists && wioReadFileInfo(block, full.c_str(), FOURCC_WAVE, wioSrcFile) == 0 && block) {
         ClearWave();

@@ -193,7 +193,7 @@ void TMMWave::CreateFile(const std::string& name, const TWaveFormatEx* format)
         return;
     // The engine qualifies the name in a buffer of MMIO_MAXPATH bytes; a longer name
     // cannot be held and is refused rather than cut short.
-    const std::string full = FullPathName(name);
+    const std::string full = fullPathName(name);
     char path[MMIO_MAXPATH] = {};
     if (full.size() >= sizeof path)
         Error(SUnableToCreateWave);
@@ -206,8 +206,8 @@ void TMMWave::CreateFile(const std::string& name, const TWaveFormatEx* format)
         Error(SUnableToCreateWave);
     // The file of that name is replaced without asking; it is removed only once the
     // format has been accepted, so a refused format leaves it in place.
-    if (FileExists(path))
-        DeleteFileName(path);
+    if (fileExists(path))
+        deleteFileName(path);
     if (wioWriteFileInfo(made.block, path) != 0 || !made.block)
         Error(SUnableToCreateWave);
 

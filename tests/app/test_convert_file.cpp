@@ -489,7 +489,7 @@ class ConvertFailure : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ResetFileOps();
+        resetFileOps();
         gReal = SysFileOps();
         gInj = Injection{};
         FileOps& ops = SysFileOps();
@@ -501,7 +501,7 @@ protected:
         ops.rename_noreplace = RenameHook;
         ops.unlink = UnlinkHook;
     }
-    void TearDown() override { ResetFileOps(); }
+    void TearDown() override { resetFileOps(); }
 };
 
 // A source bigger than the engine's 32 KiB buffer, so that writes and reads reach the file

@@ -13,7 +13,7 @@ namespace {
 
 using test::TempDir;
 
-TEST(FullPathName, IsAbsoluteAndNormalised)
+TEST(fullPathName, IsAbsoluteAndNormalised)
 {
     const struct {
         const char* in;
@@ -21,40 +21,40 @@ TEST(FullPathName, IsAbsoluteAndNormalised)
     } cases[] = {
         {"/dir/a.wav", "/dir/a.wav"}, {"/dir/./x/../a.wav", "/dir/a.wav"}, {"//dir//a.wav", "/dir/a.wav"}, {"", ""}};
     for (const auto& c : cases)
-        EXPECT_EQ(FullPathName(c.in), c.out) << c.in;
-    std::string rel = FullPathName("a.wav");
+        EXPECT_EQ(fullPathName(c.in), c.out) << c.in;
+    std::string rel = fullPathName("a.wav");
     EXPECT_EQ(rel.front(), '/');
     EXPECT_EQ(rel.substr(rel.size() - 6), "/a.wav");
 }
 
-TEST(RenameFileNoReplace, NeverReplacesAnExistingFile)
+TEST(renameFileNoReplace, NeverReplacesAnExistingFile)
 {
     TempDir dir;
     test::WriteFileBytes(dir.file("a"), {1, 2, 3});
     test::WriteFileBytes(dir.file("b"), {9});
-    EXPECT_FALSE(RenameFileNoReplace(dir.file("a"), dir.file("b")));
+    EXPECT_FALSE(renameFileNoReplace(dir.file("a"), dir.file("b")));
     EXPECT_EQ(test::ReadFileBytes(dir.file("b")), test::Bytes{9});
-    EXPECT_EQ(FileSizeByName(dir.file("a")), 3);
-    EXPECT_TRUE(RenameFileNoReplace(dir.file("a"), dir.file("c")));
-    EXPECT_FALSE(FileExists(dir.file("a")));
+    EXPECT_EQ(fileSizeByName(dir.file("a")), 3);
+    EXPECT_TRUE(renameFileNoReplace(dir.file("a"), dir.file("c")));
+    EXPECT_FALSE(fileExists(dir.file("a")));
     EXPECT_EQ(test::ReadFileBytes(dir.file("c")), (test::Bytes{1, 2, 3}));
-    EXPECT_FALSE(RenameFileNoReplace(dir.file("missing"), dir.file("d")));
+    EXPECT_FALSE(renameFileNoReplace(dir.file("missing"), dir.file("d")));
 }
 
 TEST(FileQueries, SizeExistsDeleteAndMode)
 {
     TempDir dir;
-    EXPECT_EQ(FileSizeByName(dir.file("none")), -1);
-    EXPECT_FALSE(DeleteFileName(dir.file("none")));
+    EXPECT_EQ(fileSizeByName(dir.file("none")), -1);
+    EXPECT_FALSE(deleteFileName(dir.file("none")));
     test::WriteFileBytes(dir.file("f"), test::Bytes(10));
-    EXPECT_TRUE(FileExists(dir.file("f")));
-    EXPECT_FALSE(FileExists(dir.path().string()));
-    EXPECT_TRUE(SetFileModeByName(dir.file("f"), 0640));
-    EXPECT_EQ(FileModeByName(dir.file("f")), 0640);
-    EXPECT_TRUE(SyncFileByName(dir.file("f")));
-    EXPECT_TRUE(SyncFolderOf(dir.file("f")));
-    EXPECT_TRUE(DeleteFileName(dir.file("f")));
-    EXPECT_FALSE(FileExists(dir.file("f")));
+    EXPECT_TRUE(fileExists(dir.file("f")));
+    EXPECT_FALSE(fileExists(dir.path().string()));
+    EXPECT_TRUE(setFileModeByName(dir.file("f"), 0640));
+    EXPECT_EQ(fileModeByName(dir.file("f")), 0640);
+    EXPECT_TRUE(syncFileByName(dir.file("f")));
+    EXPECT_TRUE(syncFolderOf(dir.file("f")));
+    EXPECT_TRUE(deleteFileName(dir.file("f")));
+    EXPECT_FALSE(fileExists(dir.file("f")));
 }
 
 TEST(FileOps, ASeamCanFailOneStep)
@@ -65,9 +65,9 @@ TEST(FileOps, ASeamCanFailOneStep)
         errno = EIO;
         return -1;
     };
-    EXPECT_FALSE(RenameFileNoReplace(dir.file("a"), dir.file("b")));
-    ResetFileOps();
-    EXPECT_TRUE(RenameFileNoReplace(dir.file("a"), dir.file("b")));
+    EXPECT_FALSE(renameFileNoReplace(dir.file("a"), dir.file("b")));
+    resetFileOps();
+    EXPECT_TRUE(renameFileNoReplace(dir.file("a"), dir.file("b")));
 }
 
 class Named : public TPersistent {

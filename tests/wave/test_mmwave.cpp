@@ -347,7 +347,7 @@ TEST_F(WaveTest, FailingFileEndsTheDataWithZeros)
     char buf[64];
     std::memset(buf, 0x5A, sizeof buf);
     const int32_t r = w.ReadDataBytes(buf, 64);
-    ResetFileOps();
+    resetFileOps();
     EXPECT_EQ(r, 4);
     EXPECT_EQ(Bytes(buf, buf + 4), Bytes(4, 0));
     EXPECT_EQ(w.GetPosition(), 25000);
