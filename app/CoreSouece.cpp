@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "app/Crosscancel.h"
+#include "app/ReplaceInPlace.h"
 #include "platform/Sysfile.h"
 #include "util/Mmutils.h"
 #include "wave/Mmwave.h"
@@ -25,6 +26,9 @@ struct TCoreForm::Waves {
 namespace {
 
 constexpr int32_t kBlockSize = 4096;
+// The engine's buffer for both files: large enough that system calls cost little, small
+// enough that memory stays flat.
+constexpr int32_t kIOBufferSize = 1 << 20;
 
 [[noreturn]] void Fail(const std::string& message) { throw EMMWaveError(message); }
 
@@ -57,7 +61,8 @@ int32_t BlockBytes(const TWaveFormatEx& format, int32_t bits)
     return kBlockSize / unit * unit;
 }
 
-void CopyConverted(TMMWave& src, TMMWave& dst, const std::string& tmpName, int32_t bits, int32_t percent)
+void CopyConverted(
+    TMMWave& src, TMMWave& dst, const std::string& tmpName, int32_t bits, int32_t percent, ReplaceInPlace& replace)
 {
     alignas(64) std::array<char, kBlockSize> buffer;
     auto* bytes = reinterpret_cast<uint8_t*>(buffer.data());
@@ -72,6 +77,7 @@ void CopyConverted(TMMWave& src, TMMWave& dst, const std::string& tmpName, int32
         CrossCancelBlock(bytes, n, bits, percent);
         if (dst.WriteDataBytes(buffer.data(), n) != n)
             Fail("Unable to write wave file " + Quoted(tmpName));
+        replace.wrote(n);
         remaining -= n;
     }
     // The four zero bytes of a failed read look like data when exactly four were due;
@@ -79,35 +85,6 @@ void CopyConverted(TMMWave& src, TMMWave& dst, const std::string& tmpName, int32
     const TWAVEIOCB* cb = src.GetPWaveIOCB();
     if (cb->SamplePos != cb->LastSample - cb->FirstSample)
         Fail(LoadResStr(SErrorReadingWave));
-}
-
-// Steps 9 to 11: the source becomes the backup (or, when a backup exists already, is
-// deleted), then the converted file takes the source's name.
-void ReplaceOriginal(const std::string& name, const std::string& tmpName, const std::string& orgName)
-{
-    const bool backedUp = renameFileNoReplace(name, orgName);
-    if (!backedUp && !fileExists(orgName)) {
-        // Not moved aside for another reason than an existing backup: deleting the
-        // source now would lose it, so the conversion is undone instead.
-        deleteFileName(tmpName);
-        Fail("Unable to rename " + Quoted(name) + " to " + Quoted(orgName) + "; the file is unchanged");
-    }
-    if (!backedUp)
-        deleteFileName(name);
-    if (!renameFileNoReplace(tmpName, name)) {
-        std::string original;
-        if (backedUp)
-            original = "the original is in " + Quoted(orgName);
-        else if (fileExists(name))
-            original = "the original is still in " + Quoted(name);
-        else
-            original = "the first backup is in " + Quoted(orgName);
-        Fail("Unable to rename " + Quoted(tmpName) + " to " + Quoted(name) + ": the converted data is in " +
-            Quoted(tmpName) + ", " + original);
-    }
-    if (!syncFolderOf(name))
-        Fail("Unable to flush the folder of " + Quoted(name) +
-            " to disk; the converted file may not survive a power cut");
 }
 
 } // namespace
@@ -120,36 +97,42 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
 {
     TMMWave& src = waves_->SrcWave;
     TMMWave& dst = waves_->DstWave;
+    const std::string name = fullPathName(fileName);
+    const std::string tmpName = ReplaceExtension(name, ".tmp");
+    const std::string orgName = ReplaceExtension(name, ".org");
+    // Held until the call returns: a second conversion of the file fails at once.
+    ReplaceInPlace replace(name, tmpName, orgName);
     // The file is read as it is now: a binding kept from an earlier call by name and size
     // alone could describe a replaced file (or this call's own result) of the same size.
     src.ClearWave();
     src.SetFileName(fileName);
+    replace.requireLocked();
     if (src.FormatTag() != WAVE_FORMAT_PCM)
         return false;
     const int32_t bits = src.BitLength();
     if (!SupportedWidth(bits))
         Fail("Unable to convert " + std::to_string(bits) + "-bit samples: only 8, 16, 24 and 32 bits are supported");
 
-    const std::string name = src.FileName();
-    const std::string tmpName = ReplaceExtension(name, ".tmp");
-    const std::string orgName = ReplaceExtension(name, ".org");
     // Creating the temporary file would delete such a source, and the backup step would
     // lose it.
     if (tmpName == name || orgName == name)
         Fail("Unable to convert " + Quoted(name) + " in place: its extension is that of the temporary or backup file");
-    const int mode = fileModeByName(name);
+    replace.checkCompanions();
 
     bool made = false;
     try {
         src.OpenFile();
+        src.SetIOBufferSize(kIOBufferSize);
         // From here on a failure removes the temporary name; CreateFile replaces a file
         // of that name anyway.
         made = true;
         dst.CreateFile(tmpName, src.GetPWaveFormat());
+        replace.attachTemporary();
+        dst.SetIOBufferSize(kIOBufferSize);
         // Only the samples change: the metadata goes along and is written when the file is closed.
         if (wioCopyFileInfo(dst.GetPWaveIOCB(), src.GetPWaveIOCB()) != 0)
             Fail(LoadResStr(SUnableToCreateWave));
-        CopyConverted(src, dst, tmpName, bits, percent);
+        CopyConverted(src, dst, tmpName, bits, percent, replace);
         src.CloseFile();
         // The wave's CloseFile does not report a failure to finish the file; the engine's
         // close does, so the destination is finished through the engine first.
@@ -157,18 +140,16 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
         dst.CloseFile();
         if (finished != 0)
             Fail("Unable to write wave file " + Quoted(tmpName));
-        if (mode >= 0 && !setFileModeByName(tmpName, mode))
-            Fail("Unable to set the permissions of " + Quoted(tmpName));
-        if (!syncFileByName(tmpName))
-            Fail("Unable to flush " + Quoted(tmpName) + " to disk");
     } catch (...) {
         src.CloseFile();
         dst.CloseFile();
         if (made)
-            deleteFileName(tmpName);
+            replace.discard();
         throw;
     }
-    ReplaceOriginal(name, tmpName, orgName);
+    if (!replace.commit())
+        Fail("Unable to flush the folder of " + Quoted(name) +
+            " to disk; the converted file may not survive a power cut");
     return true;
 }
 

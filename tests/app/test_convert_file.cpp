@@ -387,10 +387,10 @@ enum class Fault {
     Write,
     Finish,
     FsyncFile,
-    FsyncFolder,
+    FsyncFolder, // the flush of the folder after the converted file took the name
+    FsyncFolderBackup, // the flush of the folder after the backup name was made
     RenameBackup,
     RenameTmp,
-    Unlink,
     Read,
     Truncate
 };
@@ -398,6 +398,7 @@ enum class Fault {
 struct Injection {
     Fault fault = Fault::None;
     std::string source; // full name of the source
+    std::string tmp; // and of its temporary file
     size_t truncateTo = 0; // Fault::Truncate: length the source is cut to when it is opened for reading
     int sourceOpens = 0;
     int readFd = -1; // the source opened for reading its data
@@ -424,14 +425,15 @@ int OpenHook(const char* path, int flags, mode_t mode)
     if (gInj.fault == Fault::CreateOpen && tmp && (flags & O_CREAT))
         return FailWith(EACCES);
     const bool source = gInj.source == path;
-    if (source && ++gInj.sourceOpens == 2 && gInj.fault == Fault::Truncate)
+    // The source is opened to be locked, to be described, then to read its data.
+    if (source && ++gInj.sourceOpens == 3 && gInj.fault == Fault::Truncate)
         (void)::truncate(path, static_cast<off_t>(gInj.truncateTo));
     const int fd = gReal.open(path, flags, mode);
     if (fd >= 0 && tmp)
         gInj.tmpFds.insert(fd);
     if (fd >= 0 && (flags & O_DIRECTORY))
         gInj.dirFds.insert(fd);
-    if (fd >= 0 && source && gInj.sourceOpens == 2)
+    if (fd >= 0 && source && gInj.sourceOpens == 3)
         gInj.readFd = fd;
     return fd;
 }
@@ -465,24 +467,32 @@ int CloseHook(int fd)
 int FsyncHook(int fd)
 {
     if ((gInj.fault == Fault::FsyncFile && gInj.tmpFds.count(fd)) ||
-        (gInj.fault == Fault::FsyncFolder && gInj.dirFds.count(fd)))
+        (gInj.dirFds.count(fd) &&
+            ((gInj.fault == Fault::FsyncFolder && !fs::exists(gInj.tmp)) ||
+                (gInj.fault == Fault::FsyncFolderBackup && fs::exists(gInj.tmp)))))
         return FailWith(EIO);
     return gReal.fsync(fd);
 }
 
 int RenameHook(const char* from, const char* to)
 {
-    if ((gInj.fault == Fault::RenameBackup && EndsWith(to, ".org")) ||
-        (gInj.fault == Fault::RenameTmp && EndsWith(from, ".tmp")))
+    if (gInj.fault == Fault::RenameBackup && EndsWith(to, ".org"))
         return FailWith(EACCES);
     return gReal.rename_noreplace(from, to);
 }
 
-int UnlinkHook(const char* path)
+int LinkHook(const char* from, const char* to)
 {
-    if (gInj.fault == Fault::Unlink && !EndsWith(path, ".tmp"))
+    if (gInj.fault == Fault::RenameBackup && EndsWith(to, ".org"))
         return FailWith(EACCES);
-    return gReal.unlink(path);
+    return gReal.link(from, to);
+}
+
+int ReplaceHook(const char* from, const char* to)
+{
+    if (gInj.fault == Fault::RenameTmp && EndsWith(from, ".tmp"))
+        return FailWith(EACCES);
+    return gReal.rename_replace(from, to);
 }
 
 class ConvertFailure : public ::testing::Test {
@@ -499,7 +509,8 @@ protected:
         ops.close = CloseHook;
         ops.fsync = FsyncHook;
         ops.rename_noreplace = RenameHook;
-        ops.unlink = UnlinkHook;
+        ops.link = LinkHook;
+        ops.rename_replace = ReplaceHook;
     }
     void TearDown() override { resetFileOps(); }
 };
@@ -527,9 +538,10 @@ const FailureCase kFailures[] = {
     {Fault::Finish, false, "original", false},
     {Fault::FsyncFile, false, "original", false},
     {Fault::RenameBackup, false, "original", false},
-    {Fault::RenameTmp, false, "none", true},
+    {Fault::FsyncFolderBackup, false, "original", false},
+    {Fault::RenameTmp, false, "original", false},
+    {Fault::RenameTmp, true, "original", false},
     {Fault::FsyncFolder, false, "converted", false},
-    {Fault::Unlink, true, "original", true},
     {Fault::Read, false, "original", false},
 };
 
@@ -549,6 +561,7 @@ TEST_F(ConvertFailure, EachFailingStepKeepsTheOriginalAndIsReported)
             const Bytes converted = ExpectedFile(s.original, Describe(s.original), 30);
             gInj = Injection{};
             gInj.source = s.name;
+            gInj.tmp = s.Tmp();
             gInj.fault = c.fault;
             EXPECT_THROW(TCoreForm().ConvertFile(s.name, 30), EMMWaveError);
             gInj.fault = Fault::None;
@@ -574,18 +587,19 @@ TEST_F(ConvertFailure, EachFailingStepKeepsTheOriginalAndIsReported)
         }
 }
 
-TEST_F(ConvertFailure, LastRenameFailingNamesTheTemporaryAndTheOriginal)
+TEST_F(ConvertFailure, LastRenameFailingNamesTheTemporaryAndTheFile)
 {
     Scratch s(Noise(4008));
     gInj.source = s.name;
+    gInj.tmp = s.Tmp();
     gInj.fault = Fault::RenameTmp;
     try {
         TCoreForm().ConvertFile(s.name, 30);
         ADD_FAILURE() << "no exception";
     } catch (const EMMWaveError& e) {
         const std::string m = e.what();
-        EXPECT_NE(m.find(s.Tmp()), std::string::npos) << m;
-        EXPECT_NE(m.find(fs::path(s.name).replace_extension(".org").string()), std::string::npos) << m;
+        EXPECT_NE(m.find("\"" + s.Tmp() + "\" to \"" + s.name + "\""), std::string::npos) << m;
+        EXPECT_NE(m.find("unchanged"), std::string::npos) << m;
     }
 }
 
@@ -605,6 +619,7 @@ TEST_F(ConvertFailure, LaterCallReadsTheConvertedFileAfresh)
         Scratch s(test::RiffWave(chunks));
         gInj = Injection{};
         gInj.source = s.name;
+        gInj.tmp = s.Tmp();
         gInj.fault = fault;
         TCoreForm form;
         if (fault == Fault::None) {
@@ -651,6 +666,7 @@ TEST_F(ConvertFailure, ReplacedFileOfTheSameSizeIsReadAfresh)
         Scratch s(c.first);
         gInj = Injection{};
         gInj.source = s.name;
+        gInj.tmp = s.Tmp();
         gInj.fault = c.fault;
         TCoreForm form;
         if (c.fault == Fault::None) {
@@ -678,6 +694,7 @@ TEST_F(ConvertFailure, DataEndingEarlyDeletesTheTemporaryFile)
         Scratch s(c.file);
         gInj = Injection{};
         gInj.source = s.name;
+        gInj.tmp = s.Tmp();
         gInj.fault = Fault::Truncate;
         gInj.truncateTo = c.to;
         try {
