@@ -31,7 +31,7 @@ std::string kindOf(const struct stat& st)
         return "a folder";
     if (S_ISLNK(st.st_mode))
         return "a symbolic link";
-    return "not a regular file";
+    return "a special file";
 }
 
 // Opens and locks `name`; -1 (with `error` set) when it cannot be opened. The lock belongs to the open file,
