@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 
 namespace orvelle {
 namespace {
@@ -68,6 +71,42 @@ TEST(FileOps, ASeamCanFailOneStep)
     EXPECT_FALSE(renameFileNoReplace(dir.file("a"), dir.file("b")));
     resetFileOps();
     EXPECT_TRUE(renameFileNoReplace(dir.file("a"), dir.file("b")));
+}
+
+// The entries the in-place replacement relies on, as the system provides them.
+TEST(FileOps, LinkRenameLockAndDescriptorCalls)
+{
+    TempDir dir;
+    const FileOps& ops = SysFileOps();
+    test::WriteFileBytes(dir.file("a"), {1, 2, 3});
+    test::WriteFileBytes(dir.file("b"), {9});
+    EXPECT_EQ(ops.link(dir.file("a").c_str(), dir.file("b").c_str()), -1);
+    EXPECT_EQ(errno, EEXIST);
+    ASSERT_EQ(ops.link(dir.file("a").c_str(), dir.file("c").c_str()), 0);
+    struct stat a {
+    }, c{};
+    ASSERT_EQ(ops.lstat(dir.file("a").c_str(), &a), 0);
+    ASSERT_EQ(ops.stat(dir.file("c").c_str(), &c), 0);
+    EXPECT_EQ(a.st_ino, c.st_ino);
+    EXPECT_EQ(ops.rename_replace(dir.file("b").c_str(), dir.file("a").c_str()), 0);
+    EXPECT_EQ(test::ReadFileBytes(dir.file("a")), test::Bytes{9});
+    EXPECT_EQ(test::ReadFileBytes(dir.file("c")), (test::Bytes{1, 2, 3}));
+
+    const int fd = ops.open(dir.file("c").c_str(), O_RDONLY, 0);
+    const int other = ops.open(dir.file("c").c_str(), O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_GE(other, 0);
+    EXPECT_EQ(ops.flock(fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(ops.flock(other, LOCK_EX | LOCK_NB), -1); // per open file, also in one process
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    EXPECT_EQ(ops.fchmod(fd, 0600), 0);
+    EXPECT_EQ(ops.fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(-1)), 0);
+    struct stat st { };
+    ASSERT_EQ(ops.fstat(fd, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(ops.sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE), 0);
+    ops.close(other);
+    ops.close(fd);
 }
 
 class Named : public TPersistent {
