@@ -51,7 +51,7 @@ private:
     int srcFd_ = -1; // the source, locked
     int tmpFd_ = -1;
     int64_t written_ = 0;
-    int64_t started_ = 0; // write-back has been started for the bytes before this
+    int64_t started_ = 0; // the count at the last start of write-back
     bool finished_ = false; // committed or discarded
 };
 
