@@ -28,7 +28,7 @@ namespace {
 constexpr int32_t kBlockSize = 4096;
 // The engine's buffer for both files: large enough that system calls cost little, small
 // enough that memory stays flat.
-constexpr int32_t kIOBufferSize = 1 << 20;
+constexpr int32_t kIOBufferSize = 256 << 10;
 
 [[noreturn]] void Fail(const std::string& message) { throw EMMWaveError(message); }
 
