@@ -122,8 +122,7 @@ bool ReplaceInPlace::backupExists() const
 void ReplaceInPlace::checkCompanions() const
 {
     backupExists();
-    struct stat st {
-    }, src{};
+    struct stat st { };
     if (SysFileOps().lstat(tmpName_.c_str(), &st) != 0) {
         if (errno == ENOENT)
             return;
@@ -132,6 +131,7 @@ void ReplaceInPlace::checkCompanions() const
     if (!S_ISREG(st.st_mode))
         fail(quoted(tmpName_) + " is " + kindOf(st) +
             ", not a temporary file of a conversion; move it away to convert " + quoted(name_));
+    struct stat src { };
     const bool srcOwner = srcFd_ >= 0 && SysFileOps().fstat(srcFd_, &src) == 0 && src.st_uid == st.st_uid;
     if (st.st_uid != ::geteuid() && !srcOwner)
         fail(quoted(tmpName_) + " belongs to another user; move it away to convert " + quoted(name_));
