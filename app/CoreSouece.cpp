@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "app/Crosscancel.h"
+#include "app/ReplaceInPlace.h"
 #include "platform/Sysfile.h"
 #include "util/Mmutils.h"
 #include "wave/Mmwave.h"
@@ -14,6 +15,9 @@ namespace orvelle {
 namespace {
 
 constexpr int32_t kBlockSize = 4096;
+// The engine's buffer for both files: large enough that system calls cost little, small
+// enough that memory stays flat.
+constexpr int32_t kIOBufferSize = 256 << 10;
 
 [[noreturn]] void fail(const std::string& message) { throw EMMWaveError(message); }
 
@@ -44,8 +48,9 @@ int32_t blockBytes(const TWaveFormatEx& format, int32_t bits)
     return kBlockSize / unit * unit;
 }
 
-// Reads the source's data block by block, cancels the channels and writes the result.
-void copyConverted(TMMWave& src, TMMWave& dst, int32_t bits, int32_t percent)
+// Reads the source's data block by block, cancels the channels and writes the result;
+// `replace` hears of every block written.
+void copyConverted(TMMWave& src, TMMWave& dst, int32_t bits, int32_t percent, ReplaceInPlace& replace)
 {
     alignas(64) std::array<char, kBlockSize> buffer;
     auto* bytes = reinterpret_cast<uint8_t*>(buffer.data());
@@ -64,39 +69,9 @@ void copyConverted(TMMWave& src, TMMWave& dst, int32_t bits, int32_t percent)
         CrossCancelBlock(bytes, got, bits, percent);
         if (dst.WriteDataBytes(buffer.data(), got) != got)
             fail("Unable to write wave file " + quotedFileName(dst.FileName()));
+        replace.wrote(got);
         remaining -= got;
     }
-}
-
-// The source becomes the backup (or, when a backup exists already, is deleted), then the
-// converted file takes the source's name. Returns a warning when the folder could not be
-// flushed: the conversion is complete, but may not survive a power cut.
-std::string replaceOriginal(const std::string& name, const std::string& tmpName, const std::string& orgName)
-{
-    const bool backedUp = RenameFileNoReplace(name, orgName);
-    if (!backedUp && !FileExists(orgName)) {
-        // Not moved aside for another reason than an existing backup: deleting the
-        // source now would lose it, so the conversion is undone instead.
-        DeleteFileName(tmpName);
-        fail("Unable to rename " + quotedFileName(name) + " to " + quotedFileName(orgName) + "; the file is unchanged");
-    }
-    if (!backedUp)
-        DeleteFileName(name);
-    if (!RenameFileNoReplace(tmpName, name)) {
-        std::string original;
-        if (backedUp)
-            original = "the original is in " + quotedFileName(orgName);
-        else if (FileExists(name))
-            original = "the original is still in " + quotedFileName(name);
-        else
-            original = "the first backup is in " + quotedFileName(orgName);
-        fail("Unable to rename " + quotedFileName(tmpName) + " to " + quotedFileName(name) +
-            ": the converted data is in " + quotedFileName(tmpName) + ", " + original);
-    }
-    if (!SyncFolderOf(name))
-        return "unable to flush the folder of " + quotedFileName(name) +
-            " to disk; the converted file may not survive a power cut";
-    return "";
 }
 
 } // namespace
@@ -112,52 +87,58 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
     TMMWave& src = SrcFile.Wave();
     TMMWave& dst = DstFile.Wave();
     lastWarning_.clear();
+    if (fileName.empty())
+        fail(LoadResStr(SErrorReadingWave));
+    const std::string name = fullPathName(fileName);
+    const std::string tmpName = replaceExtension(name, ".tmp");
+    const std::string orgName = replaceExtension(name, ".org");
+    // Held until the call returns: a second conversion of the file fails at once.
+    ReplaceInPlace replace(name, tmpName, orgName);
     // The file is read as it is now: a binding kept from an earlier call by name and size
     // alone could describe a replaced file (or this call's own result) of the same size.
     src.ClearWave();
     src.SetFileName(fileName);
-    if (!src.GetPWaveFormat()) // an empty name binds to nothing
+    if (!src.GetPWaveFormat())
         fail(LoadResStr(SErrorReadingWave));
+    replace.requireLocked();
     if (src.FormatTag() != WAVE_FORMAT_PCM)
         return false;
     const int32_t bits = src.BitLength();
     if (!supportedWidth(bits))
         fail("Unable to convert " + std::to_string(bits) + "-bit samples: only 8, 16, 24 and 32 bits are supported");
 
-    const std::string name = src.FileName();
-    const std::string tmpName = replaceExtension(name, ".tmp");
-    const std::string orgName = replaceExtension(name, ".org");
     // Creating the temporary file would delete such a source, and the backup step would
     // lose it.
     if (tmpName == name || orgName == name)
         fail("Unable to convert " + quotedFileName(name) +
             " in place: its extension is that of the temporary or backup file");
-    const int mode = FileModeByName(name);
+    replace.checkCompanions();
 
     bool made = false;
     try {
         src.OpenFile();
+        src.SetIOBufferSize(kIOBufferSize);
         // From here on a failure removes the temporary name; CreateFile replaces a file
         // of that name anyway.
         made = true;
         dst.CreateFile(tmpName, src.GetPWaveFormat());
+        replace.attachTemporary();
+        dst.SetIOBufferSize(kIOBufferSize);
         // Only the samples change: the metadata goes along and is written when the file is closed.
         dst.copyMetadataFrom(src);
-        copyConverted(src, dst, bits, percent);
+        copyConverted(src, dst, bits, percent, replace);
         src.CloseFile();
         dst.closeChecked();
-        if (mode >= 0 && !SetFileModeByName(tmpName, mode))
-            fail("Unable to set the permissions of " + quotedFileName(tmpName));
-        if (!SyncFileByName(tmpName))
-            fail("Unable to flush " + quotedFileName(tmpName) + " to disk");
     } catch (...) {
         src.CloseFile();
         dst.CloseFile();
         if (made)
-            DeleteFileName(tmpName);
+            replace.discard();
         throw;
     }
-    lastWarning_ = replaceOriginal(name, tmpName, orgName);
+    if (!replace.commit())
+        lastWarning_ = "unable to flush the folder of " + quotedFileName(name) +
+            " to disk; the converted file may not survive a power cut";
     return true;
 }
 

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Whole-process comparison on a one-hour 16-bit stereo 44.1 kHz file (635 MB), made in a
-# scratch folder and removed afterwards: `orvelle-cli convert -s 30` against `cp` + `sync`
-# of a copy and against sox doing the same arithmetic. Runs alternate; medians are shown.
+# scratch folder and removed afterwards: `orvelle-cli convert -s 30` (which ends with its
+# file on the disk) against `cp` + `sync` of a copy and against sox doing the same
+# arithmetic + `sync` of its output. Runs alternate; medians are shown, then the system
+# calls of one conversion (`strace -c`, when strace is installed) and its peak memory.
 # Environment: ORVELLE_CLI (default build/bin/orvelle-cli), RUNS (5), SECONDS_OF_AUDIO (3600),
-# SCRATCH (a folder on the disk to measure; default $TMPDIR or /tmp).
+# SCRATCH (a folder on the disk to measure; default $TMPDIR or /tmp), ORVELLE_CLI_BEFORE (an
+# earlier build of orvelle-cli, timed in the same rounds for a before/after comparison).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cli="${ORVELLE_CLI:-$root/build/bin/orvelle-cli}"
@@ -32,9 +35,11 @@ seconds() { # runs "$@", prints its wall time in seconds
 }
 copy_and_sync() { cp "$work/src.wav" "$work/copy.wav" && sync "$work/copy.wav"; }
 run_orvelle() { "$cli" convert -s 30 "$work/in.wav"; }
-run_sox() { sox -D "$work/src.wav" "$work/sox.wav" remix -m 1v1,2v-0.3 2v1,1v-0.3; }
+before="${ORVELLE_CLI_BEFORE:-}"
+run_before() { "$before" convert -s 30 "$work/in.wav"; }
+run_sox() { sox -D "$work/src.wav" "$work/sox.wav" remix -m 1v1,2v-0.3 2v1,1v-0.3 && sync "$work/sox.wav"; }
 
-: >"$work/cp.t"; : >"$work/orvelle.t"; : >"$work/sox.t"
+: >"$work/cp.t"; : >"$work/orvelle.t"; : >"$work/sox.t"; : >"$work/before.t"
 for ((i = 1; i <= runs; i++)); do
   rm -f "$work/copy.wav"; sync
   seconds copy_and_sync >>"$work/cp.t"
@@ -44,17 +49,33 @@ for ((i = 1; i <= runs; i++)); do
   rm -f "$work/sox.wav" "$work/in.org"; sync
   seconds run_sox >>"$work/sox.t"
   rm -f "$work/sox.wav"
-  echo "run $i: cp+sync $(tail -1 "$work/cp.t") s, orvelle $(tail -1 "$work/orvelle.t") s, sox $(tail -1 "$work/sox.t") s"
+  if [ -n "$before" ]; then
+    rm -f "$work/in.wav" "$work/in.org"
+    cp "$work/src.wav" "$work/in.wav"; sync; cat "$work/in.wav" >/dev/null
+    seconds run_before >>"$work/before.t"
+    rm -f "$work/in.org"; sync
+  fi
+  echo "run $i: cp+sync $(tail -1 "$work/cp.t") s, orvelle $(tail -1 "$work/orvelle.t") s, sox+sync $(tail -1 "$work/sox.t") s${before:+, before $(tail -1 "$work/before.t") s}"
 done
 
 median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 cp_m=$(median "$work/cp.t"); or_m=$(median "$work/orvelle.t"); sox_m=$(median "$work/sox.t")
 
-rm -f "$work/in.wav" "$work/in.org"
-cp "$work/src.wav" "$work/in.wav"; sync
+fresh_input() { rm -f "$work/in.wav" "$work/in.org"; cp "$work/src.wav" "$work/in.wav"; sync; cat "$work/in.wav" >/dev/null; }
+if command -v strace >/dev/null; then
+  fresh_input
+  echo "system calls of one conversion:"
+  strace -c -o "$work/strace.txt" "$cli" convert -s 30 "$work/in.wav" >/dev/null
+  cat "$work/strace.txt"
+fi
+fresh_input
 peak_kb=$(/usr/bin/time -v "$cli" convert -s 30 "$work/in.wav" 2>&1 >/dev/null | awk -F: '/Maximum resident/ { gsub(/ /, "", $2); print $2 }')
 
-printf 'medians of %d runs: cp+sync %.2f s, orvelle-cli %.2f s, sox %.2f s\n' "$runs" "$cp_m" "$or_m" "$sox_m"
-printf 'orvelle / (cp+sync) = %.2f (target <= 2.5)\n' "$(awk -v a="$or_m" -v b="$cp_m" 'BEGIN { print a / b }')"
-printf 'sox / orvelle = %.2f (target >= 4)\n' "$(awk -v a="$sox_m" -v b="$or_m" 'BEGIN { print a / b }')"
+printf 'medians of %d runs: cp+sync %.2f s, orvelle-cli %.2f s, sox+sync %.2f s\n' "$runs" "$cp_m" "$or_m" "$sox_m"
+printf 'orvelle / (cp+sync) = %.2f (target <= 1.2)\n' "$(awk -v a="$or_m" -v b="$cp_m" 'BEGIN { print a / b }')"
+printf '(sox+sync) / orvelle = %.2f (target >= 4)\n' "$(awk -v a="$sox_m" -v b="$or_m" 'BEGIN { print a / b }')"
+if [ -n "$before" ]; then
+  be_m=$(median "$work/before.t")
+  printf 'before: %.2f s, %.2f x (cp+sync)\n' "$be_m" "$(awk -v a="$be_m" -v b="$cp_m" 'BEGIN { print a / b }')"
+fi
 printf 'orvelle-cli peak memory: %d KiB (target < 16384)\n' "$peak_kb"

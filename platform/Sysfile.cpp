@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -19,6 +20,18 @@ off_t sysLseek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, wh
 int sysClose(int fd) { return ::close(fd); }
 int sysFsync(int fd) { return ::fsync(fd); }
 int sysUnlink(const char* path) { return ::unlink(path); }
+int sysRename(const char* from, const char* to) { return ::rename(from, to); }
+int sysLink(const char* from, const char* to) { return ::link(from, to); }
+int sysFstat(int fd, struct stat* st) { return ::fstat(fd, st); }
+int sysLstat(const char* path, struct stat* st) { return ::lstat(path, st); }
+int sysStat(const char* path, struct stat* st) { return ::stat(path, st); }
+int sysFchown(int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group); }
+int sysFchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
+int sysFlock(int fd, int operation) { return ::flock(fd, operation); }
+int sysSyncFileRange(int fd, off_t offset, off_t bytes, unsigned flags)
+{
+    return ::sync_file_range(fd, offset, bytes, flags);
+}
 
 int sysRenameNoReplace(const char* from, const char* to)
 {
@@ -35,15 +48,16 @@ int sysRenameNoReplace(const char* from, const char* to)
     return ::unlink(from);
 }
 
-constexpr FileOps kSystemOps{sysOpen, sysRead, sysWrite, sysLseek, sysClose, sysFsync, sysRenameNoReplace, sysUnlink};
+constexpr FileOps kSystemOps{sysOpen, sysRead, sysWrite, sysLseek, sysClose, sysFsync, sysRenameNoReplace, sysUnlink,
+    sysRename, sysLink, sysFstat, sysLstat, sysStat, sysFchown, sysFchmod, sysFlock, sysSyncFileRange};
 FileOps gOps = kSystemOps;
 
 } // namespace
 
 FileOps& SysFileOps() { return gOps; }
-void ResetFileOps() { gOps = kSystemOps; }
+void resetFileOps() { gOps = kSystemOps; }
 
-std::string FullPathName(const std::string& name)
+std::string fullPathName(const std::string& name)
 {
     if (name.empty())
         return name;
@@ -58,23 +72,23 @@ std::string FullPathName(const std::string& name)
     return out;
 }
 
-int64_t FileSizeByName(const std::string& name)
+int64_t fileSizeByName(const std::string& name)
 {
     struct stat st { };
-    if (name.empty() || ::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (name.empty() || gOps.stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
     return st.st_size;
 }
 
-bool FileExists(const std::string& name)
+bool fileExists(const std::string& name)
 {
     struct stat st { };
-    return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return !name.empty() && gOps.stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool DeleteFileName(const std::string& name) { return !name.empty() && gOps.unlink(name.c_str()) == 0; }
+bool deleteFileName(const std::string& name) { return !name.empty() && gOps.unlink(name.c_str()) == 0; }
 
-bool RenameFileNoReplace(const std::string& from, const std::string& to)
+bool renameFileNoReplace(const std::string& from, const std::string& to)
 {
     return !from.empty() && !to.empty() && gOps.rename_noreplace(from.c_str(), to.c_str()) == 0;
 }
@@ -91,23 +105,23 @@ bool syncPath(const std::string& path, int flags)
 }
 } // namespace
 
-bool SyncFileByName(const std::string& name) { return !name.empty() && syncPath(name, O_RDONLY); }
+bool syncFileByName(const std::string& name) { return !name.empty() && syncPath(name, O_RDONLY); }
 
-bool SyncFolderOf(const std::string& name)
+bool syncFolderOf(const std::string& name)
 {
-    std::filesystem::path dir = std::filesystem::path(FullPathName(name)).parent_path();
+    std::filesystem::path dir = std::filesystem::path(fullPathName(name)).parent_path();
     return !dir.empty() && syncPath(dir.string(), O_RDONLY | O_DIRECTORY);
 }
 
-int FileModeByName(const std::string& name)
+int fileModeByName(const std::string& name)
 {
     struct stat st { };
-    if (name.empty() || ::stat(name.c_str(), &st) != 0)
+    if (name.empty() || gOps.stat(name.c_str(), &st) != 0)
         return -1;
     return static_cast<int>(st.st_mode & 07777);
 }
 
-bool SetFileModeByName(const std::string& name, int mode)
+bool setFileModeByName(const std::string& name, int mode)
 {
     return !name.empty() && ::chmod(name.c_str(), static_cast<mode_t>(mode)) == 0;
 }

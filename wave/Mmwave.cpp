@@ -30,15 +30,15 @@ void TMMWave::raiseError(uint16_t ident) { throw EMMWaveError(LoadResStr(ident))
 
 void TMMWave::SetFileName(const std::string& name)
 {
-    const std::string full = FullPathName(name);
+    const std::string full = fullPathName(name);
     const int64_t heldSize = cb_ ? cb_->FileSize : 0;
-    if (full == fileName_ && FileSizeByName(full) == heldSize)
+    if (full == fileName_ && fileSizeByName(full) == heldSize)
         return;
     if (full.empty()) {
         FreeWave();
         return;
     }
-    const bool exists = FileExists(full);
+    const bool exists = fileExists(full);
     if (exists) {
         TWAVEIOCB* made = nullptr;
         const int32_t code = wioReadFileInfo(made, full.c_str(), FOURCC_WAVE, wioSrcFile);

@@ -27,7 +27,7 @@ bool removeWhatStandsAt(const char* path)
     struct stat st { };
     if (::lstat(path, &st) != 0)
         return true;
-    return !S_ISDIR(st.st_mode) && DeleteFileName(path);
+    return !S_ISDIR(st.st_mode) && deleteFileName(path);
 }
 
 } // namespace
@@ -227,7 +227,7 @@ void TMMWave::CreateFile(const std::string& name, const TWaveFormatEx* format)
         return;
     // The engine qualifies the name in a buffer of MMIO_MAXPATH bytes; a longer name
     // cannot be held and is refused rather than cut short.
-    const std::string full = FullPathName(name);
+    const std::string full = fullPathName(name);
     char path[MMIO_MAXPATH] = {};
     if (full.size() >= sizeof path)
         raiseError(SUnableToCreateWave);

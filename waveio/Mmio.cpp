@@ -453,7 +453,7 @@ HMMIO openDisk(const char* name, uint32_t access, uint32_t flags)
 
 HMMIO parseName(char* name)
 {
-    std::string full = FullPathName(name);
+    std::string full = fullPathName(name);
     if (full.empty() || full.size() >= MMIO_MAXPATH)
         return nullptr;
     std::memcpy(name, full.c_str(), full.size() + 1);
@@ -475,9 +475,9 @@ HMMIO mmioOpenA(char* name, MMIOINFO* info, uint32_t flags)
     if (flags & MMIO_PARSE)
         return parseName(name);
     if (flags & MMIO_EXIST)
-        return FileExists(name) ? &gDoneToken : nullptr;
+        return fileExists(name) ? &gDoneToken : nullptr;
     if (flags & MMIO_DELETE)
-        return DeleteFileName(name) ? &gDoneToken : nullptr;
+        return deleteFileName(name) ? &gDoneToken : nullptr;
     return openDisk(name, access, kept);
 }
 
@@ -675,7 +675,7 @@ uint32_t mmioRenameA(const char* oldName, const char* newName, const MMIOINFO* /
 {
     if (oldName == nullptr || newName == nullptr)
         return MMIOERR_INVALIDPARAM;
-    return okOr(RenameFileNoReplace(oldName, newName), MMIOERR_CANNOTOPEN);
+    return okOr(renameFileNoReplace(oldName, newName), MMIOERR_CANNOTOPEN);
 }
 
 } // namespace orvelle

@@ -433,10 +433,10 @@ enum class Fault {
     Write,
     Finish,
     FsyncFile,
-    FsyncFolder,
+    FsyncFolder, // the flush of the folder after the converted file took the name
+    FsyncFolderBackup, // the flush of the folder after the backup name was made
     RenameBackup,
     RenameTmp,
-    Unlink,
     Read,
     Truncate,
     LinkAtTmp // not a failing step: a link planted at the temporary name
@@ -461,8 +461,8 @@ const char* faultName(Fault f)
         return "rename to backup";
     case Fault::RenameTmp:
         return "rename temporary";
-    case Fault::Unlink:
-        return "unlink";
+    case Fault::FsyncFolderBackup:
+        return "fsync folder after the backup";
     case Fault::Read:
         return "read";
     case Fault::Truncate:
@@ -476,6 +476,7 @@ const char* faultName(Fault f)
 struct Injection {
     Fault fault = Fault::None;
     std::string source; // full name of the source
+    std::string tmp; // and of its temporary file
     size_t truncateTo = 0; // Fault::Truncate: length the source is cut to when it is opened for reading
     int sourceOpens = 0;
     int readFd = -1; // the source opened for reading its data
@@ -502,14 +503,15 @@ int openHook(const char* path, int flags, mode_t mode)
     if (gInj.fault == Fault::CreateOpen && tmp && (flags & O_CREAT))
         return failWith(EACCES);
     const bool source = gInj.source == path;
-    if (source && ++gInj.sourceOpens == 2 && gInj.fault == Fault::Truncate)
+    // The source is opened to be locked, to be described, then to read its data.
+    if (source && ++gInj.sourceOpens == 3 && gInj.fault == Fault::Truncate)
         (void)::truncate(path, static_cast<off_t>(gInj.truncateTo));
     const int fd = gReal.open(path, flags, mode);
     if (fd >= 0 && tmp)
         gInj.tmpFds.insert(fd);
     if (fd >= 0 && (flags & O_DIRECTORY))
         gInj.dirFds.insert(fd);
-    if (fd >= 0 && source && gInj.sourceOpens == 2)
+    if (fd >= 0 && source && gInj.sourceOpens == 3)
         gInj.readFd = fd;
     return fd;
 }
@@ -543,31 +545,39 @@ int closeHook(int fd)
 int fsyncHook(int fd)
 {
     if ((gInj.fault == Fault::FsyncFile && gInj.tmpFds.count(fd)) ||
-        (gInj.fault == Fault::FsyncFolder && gInj.dirFds.count(fd)))
+        (gInj.dirFds.count(fd) &&
+            ((gInj.fault == Fault::FsyncFolder && !fs::exists(gInj.tmp)) ||
+                (gInj.fault == Fault::FsyncFolderBackup && fs::exists(gInj.tmp)))))
         return failWith(EIO);
     return gReal.fsync(fd);
 }
 
 int renameHook(const char* from, const char* to)
 {
-    if ((gInj.fault == Fault::RenameBackup && endsWith(to, ".org")) ||
-        (gInj.fault == Fault::RenameTmp && endsWith(from, ".tmp")))
+    if (gInj.fault == Fault::RenameBackup && endsWith(to, ".org"))
         return failWith(EACCES);
     return gReal.rename_noreplace(from, to);
 }
 
-int unlinkHook(const char* path)
+int linkHook(const char* from, const char* to)
 {
-    if (gInj.fault == Fault::Unlink && !endsWith(path, ".tmp"))
+    if (gInj.fault == Fault::RenameBackup && endsWith(to, ".org"))
         return failWith(EACCES);
-    return gReal.unlink(path);
+    return gReal.link(from, to);
+}
+
+int replaceHook(const char* from, const char* to)
+{
+    if (gInj.fault == Fault::RenameTmp && endsWith(from, ".tmp"))
+        return failWith(EACCES);
+    return gReal.rename_replace(from, to);
 }
 
 class ConvertFailure : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ResetFileOps();
+        resetFileOps();
         gReal = SysFileOps();
         gInj = Injection{};
         FileOps& ops = SysFileOps();
@@ -577,9 +587,10 @@ protected:
         ops.close = closeHook;
         ops.fsync = fsyncHook;
         ops.rename_noreplace = renameHook;
-        ops.unlink = unlinkHook;
+        ops.link = linkHook;
+        ops.rename_replace = replaceHook;
     }
-    void TearDown() override { ResetFileOps(); }
+    void TearDown() override { resetFileOps(); }
 };
 
 // A source bigger than the engine's 32 KiB buffer, so that writes and reads reach the file
@@ -606,11 +617,13 @@ const FailureCase kFailures[] = {
     {Fault::Finish, false, "original", false, true},
     {Fault::FsyncFile, false, "original", false, true},
     {Fault::RenameBackup, false, "original", false, true},
-    {Fault::RenameTmp, false, "none", true, true},
+    {Fault::FsyncFolderBackup, false, "original", false, true},
+    {Fault::RenameTmp, false, "original", false, true},
+    {Fault::RenameTmp, true, "original", false, true},
     {Fault::FsyncFolder, false, "converted", false, false},
-    {Fault::Unlink, true, "original", true, true},
     {Fault::Read, false, "original", false, true},
-    {Fault::LinkAtTmp, false, "converted", false, false},
+    // A link at the temporary name is not ours: refused, and left as it is.
+    {Fault::LinkAtTmp, false, "original", true, true},
 };
 
 TEST_F(ConvertFailure, EachFailingStepKeepsTheOriginalAndIsReported)
@@ -634,6 +647,7 @@ TEST_F(ConvertFailure, EachFailingStepKeepsTheOriginalAndIsReported)
             const Bytes converted = expectedFile(s.original, describe(s.original), 30);
             gInj = Injection{};
             gInj.source = s.name;
+            gInj.tmp = s.tmpName();
             gInj.fault = c.fault;
             TCoreForm form;
             if (c.raises) {
@@ -665,29 +679,32 @@ TEST_F(ConvertFailure, EachFailingStepKeepsTheOriginalAndIsReported)
                 EXPECT_FALSE(fs::exists(org));
             }
             EXPECT_EQ(fs::exists(fs::symlink_status(s.tmpName())), c.tmpKept);
-            if (c.tmpKept) {
+            if (c.fault == Fault::LinkAtTmp) {
+                EXPECT_TRUE(fs::is_symlink(s.tmpName()));
+            } else if (c.tmpKept) {
                 EXPECT_EQ(test::ReadFileBytes(s.tmpName()), converted);
             }
         }
 }
 
-TEST_F(ConvertFailure, LastRenameFailingNamesTheTemporaryAndTheOriginal)
+TEST_F(ConvertFailure, LastRenameFailingNamesTheTemporaryAndTheFile)
 {
     Scratch s(noise(4008));
     gInj.source = s.name;
+    gInj.tmp = s.tmpName();
     gInj.fault = Fault::RenameTmp;
     try {
         TCoreForm().ConvertFile(s.name, 30);
         ADD_FAILURE() << "no exception";
     } catch (const EMMWaveError& e) {
         const std::string m = e.what();
-        EXPECT_NE(m.find(s.tmpName()), std::string::npos) << m;
-        EXPECT_NE(m.find(fs::path(s.name).replace_extension(".org").string()), std::string::npos) << m;
+        EXPECT_NE(m.find("\"" + s.tmpName() + "\" to \"" + s.name + "\""), std::string::npos) << m;
+        EXPECT_NE(m.find("unchanged"), std::string::npos) << m;
     }
 }
 
-// After the renames (a success, or a failure that follows them) the source name holds the
-// converted file; a later call of the same form must read it afresh, even when its size
+// After a conversion (a success, or one whose folder could not be flushed) the source
+// name holds the converted file; a later call of the same form must read it afresh, even when its size
 // is the original's.
 TEST_F(ConvertFailure, LaterCallReadsTheConvertedFileAfresh)
 {
@@ -697,20 +714,15 @@ TEST_F(ConvertFailure, LaterCallReadsTheConvertedFileAfresh)
     test::PutChunk(chunks, "fmt ", test::PcmFmtBody(2, 8000, 16));
     test::PutChunk(chunks, "data", data);
     test::PutChunk(chunks, "abcd", Bytes(6, 0));
-    for (Fault fault : {Fault::None, Fault::FsyncFolder, Fault::RenameTmp}) {
+    for (Fault fault : {Fault::None, Fault::FsyncFolder}) {
         SCOPED_TRACE(std::string("fault ") + faultName(fault));
         Scratch s(test::RiffWave(chunks));
         gInj = Injection{};
         gInj.source = s.name;
+        gInj.tmp = s.tmpName();
         gInj.fault = fault;
         TCoreForm form;
-        if (fault == Fault::RenameTmp) {
-            EXPECT_THROW(form.ConvertFile(s.name, 30), EMMWaveError);
-            gInj.fault = Fault::None;
-            ASSERT_TRUE(RenameFileNoReplace(s.tmpName(), s.name)); // the user puts the result in place
-        } else {
-            ASSERT_TRUE(form.ConvertFile(s.name, 30));
-        }
+        ASSERT_TRUE(form.ConvertFile(s.name, 30));
         gInj.fault = Fault::None;
         const Bytes first = s.nowBytes();
         ASSERT_EQ(first.size(), s.original.size()); // the engine's layout, same size
@@ -750,6 +762,7 @@ TEST_F(ConvertFailure, ReplacedFileOfTheSameSizeIsReadAfresh)
         Scratch s(c.first);
         gInj = Injection{};
         gInj.source = s.name;
+        gInj.tmp = s.tmpName();
         gInj.fault = c.fault;
         TCoreForm form;
         if (c.fault == Fault::None) {
@@ -777,6 +790,7 @@ TEST_F(ConvertFailure, DataEndingEarlyDeletesTheTemporaryFile)
         Scratch s(c.file);
         gInj = Injection{};
         gInj.source = s.name;
+        gInj.tmp = s.tmpName();
         gInj.fault = Fault::Truncate;
         gInj.truncateTo = c.to;
         try {

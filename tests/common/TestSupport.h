@@ -19,8 +19,15 @@ using Bytes = std::vector<uint8_t>;
 
 inline Bytes ReadFileBytes(const std::filesystem::path& p)
 {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // In one read: tests compare files of many MiB.
+    std::ifstream in(p, std::ios::binary | std::ios::ate);
+    if (!in)
+        return {};
+    Bytes b(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    b.resize(static_cast<size_t>(in.gcount()));
+    return b;
 }
 
 inline void WriteFileBytes(const std::filesystem::path& p, const Bytes& b)

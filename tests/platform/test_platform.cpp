@@ -7,13 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 
 namespace orvelle {
 namespace {
 
 using test::TempDir;
 
-TEST(FullPathName, IsAbsoluteAndNormalised)
+TEST(fullPathName, IsAbsoluteAndNormalised)
 {
     const struct {
         const char* in;
@@ -21,40 +24,40 @@ TEST(FullPathName, IsAbsoluteAndNormalised)
     } cases[] = {
         {"/dir/a.wav", "/dir/a.wav"}, {"/dir/./x/../a.wav", "/dir/a.wav"}, {"//dir//a.wav", "/dir/a.wav"}, {"", ""}};
     for (const auto& c : cases)
-        EXPECT_EQ(FullPathName(c.in), c.out) << c.in;
-    std::string rel = FullPathName("a.wav");
+        EXPECT_EQ(fullPathName(c.in), c.out) << c.in;
+    std::string rel = fullPathName("a.wav");
     EXPECT_EQ(rel.front(), '/');
     EXPECT_EQ(rel.substr(rel.size() - 6), "/a.wav");
 }
 
-TEST(RenameFileNoReplace, NeverReplacesAnExistingFile)
+TEST(renameFileNoReplace, NeverReplacesAnExistingFile)
 {
     TempDir dir;
     test::WriteFileBytes(dir.file("a"), {1, 2, 3});
     test::WriteFileBytes(dir.file("b"), {9});
-    EXPECT_FALSE(RenameFileNoReplace(dir.file("a"), dir.file("b")));
+    EXPECT_FALSE(renameFileNoReplace(dir.file("a"), dir.file("b")));
     EXPECT_EQ(test::ReadFileBytes(dir.file("b")), test::Bytes{9});
-    EXPECT_EQ(FileSizeByName(dir.file("a")), 3);
-    EXPECT_TRUE(RenameFileNoReplace(dir.file("a"), dir.file("c")));
-    EXPECT_FALSE(FileExists(dir.file("a")));
+    EXPECT_EQ(fileSizeByName(dir.file("a")), 3);
+    EXPECT_TRUE(renameFileNoReplace(dir.file("a"), dir.file("c")));
+    EXPECT_FALSE(fileExists(dir.file("a")));
     EXPECT_EQ(test::ReadFileBytes(dir.file("c")), (test::Bytes{1, 2, 3}));
-    EXPECT_FALSE(RenameFileNoReplace(dir.file("missing"), dir.file("d")));
+    EXPECT_FALSE(renameFileNoReplace(dir.file("missing"), dir.file("d")));
 }
 
 TEST(FileQueries, SizeExistsDeleteAndMode)
 {
     TempDir dir;
-    EXPECT_EQ(FileSizeByName(dir.file("none")), -1);
-    EXPECT_FALSE(DeleteFileName(dir.file("none")));
+    EXPECT_EQ(fileSizeByName(dir.file("none")), -1);
+    EXPECT_FALSE(deleteFileName(dir.file("none")));
     test::WriteFileBytes(dir.file("f"), test::Bytes(10));
-    EXPECT_TRUE(FileExists(dir.file("f")));
-    EXPECT_FALSE(FileExists(dir.path().string()));
-    EXPECT_TRUE(SetFileModeByName(dir.file("f"), 0640));
-    EXPECT_EQ(FileModeByName(dir.file("f")), 0640);
-    EXPECT_TRUE(SyncFileByName(dir.file("f")));
-    EXPECT_TRUE(SyncFolderOf(dir.file("f")));
-    EXPECT_TRUE(DeleteFileName(dir.file("f")));
-    EXPECT_FALSE(FileExists(dir.file("f")));
+    EXPECT_TRUE(fileExists(dir.file("f")));
+    EXPECT_FALSE(fileExists(dir.path().string()));
+    EXPECT_TRUE(setFileModeByName(dir.file("f"), 0640));
+    EXPECT_EQ(fileModeByName(dir.file("f")), 0640);
+    EXPECT_TRUE(syncFileByName(dir.file("f")));
+    EXPECT_TRUE(syncFolderOf(dir.file("f")));
+    EXPECT_TRUE(deleteFileName(dir.file("f")));
+    EXPECT_FALSE(fileExists(dir.file("f")));
 }
 
 TEST(FileOps, ASeamCanFailOneStep)
@@ -65,9 +68,45 @@ TEST(FileOps, ASeamCanFailOneStep)
         errno = EIO;
         return -1;
     };
-    EXPECT_FALSE(RenameFileNoReplace(dir.file("a"), dir.file("b")));
-    ResetFileOps();
-    EXPECT_TRUE(RenameFileNoReplace(dir.file("a"), dir.file("b")));
+    EXPECT_FALSE(renameFileNoReplace(dir.file("a"), dir.file("b")));
+    resetFileOps();
+    EXPECT_TRUE(renameFileNoReplace(dir.file("a"), dir.file("b")));
+}
+
+// The entries the in-place replacement relies on, as the system provides them.
+TEST(FileOps, LinkRenameLockAndDescriptorCalls)
+{
+    TempDir dir;
+    const FileOps& ops = SysFileOps();
+    test::WriteFileBytes(dir.file("a"), {1, 2, 3});
+    test::WriteFileBytes(dir.file("b"), {9});
+    EXPECT_EQ(ops.link(dir.file("a").c_str(), dir.file("b").c_str()), -1);
+    EXPECT_EQ(errno, EEXIST);
+    ASSERT_EQ(ops.link(dir.file("a").c_str(), dir.file("c").c_str()), 0);
+    struct stat a {
+    }, c{};
+    ASSERT_EQ(ops.lstat(dir.file("a").c_str(), &a), 0);
+    ASSERT_EQ(ops.stat(dir.file("c").c_str(), &c), 0);
+    EXPECT_EQ(a.st_ino, c.st_ino);
+    EXPECT_EQ(ops.rename_replace(dir.file("b").c_str(), dir.file("a").c_str()), 0);
+    EXPECT_EQ(test::ReadFileBytes(dir.file("a")), test::Bytes{9});
+    EXPECT_EQ(test::ReadFileBytes(dir.file("c")), (test::Bytes{1, 2, 3}));
+
+    const int fd = ops.open(dir.file("c").c_str(), O_RDONLY, 0);
+    const int other = ops.open(dir.file("c").c_str(), O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_GE(other, 0);
+    EXPECT_EQ(ops.flock(fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(ops.flock(other, LOCK_EX | LOCK_NB), -1); // per open file, also in one process
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    EXPECT_EQ(ops.fchmod(fd, 0600), 0);
+    EXPECT_EQ(ops.fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(-1)), 0);
+    struct stat st { };
+    ASSERT_EQ(ops.fstat(fd, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(ops.sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE), 0);
+    ops.close(other);
+    ops.close(fd);
 }
 
 class Named : public TPersistent {

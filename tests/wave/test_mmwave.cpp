@@ -351,7 +351,7 @@ TEST_F(WaveTest, FailingFileEndsTheDataWithZeros)
     char buf[64];
     std::memset(buf, 0x5A, sizeof buf);
     const int32_t r = w.ReadDataBytes(buf, 64);
-    ResetFileOps();
+    resetFileOps();
     EXPECT_EQ(r, 4);
     EXPECT_EQ(Bytes(buf, buf + 4), Bytes(4, 0));
     EXPECT_EQ(w.GetPosition(), 25000);
@@ -658,7 +658,7 @@ TEST_F(WaveTest, CheckedCloseReportsAFailedFinish)
     ASSERT_EQ(w.WriteDataBytes(data, 8), 8); // still in the buffer: the finish writes it
     SysFileOps().write = failWrite;
     const std::string message = messageOf([&] { w.closeChecked(); });
-    ResetFileOps();
+    resetFileOps();
     EXPECT_EQ(message, "Unable to write wave file \"" + name + "\"");
     EXPECT_EQ(w.GetBytesLeft(), 0);
     EXPECT_NO_THROW(w.closeChecked()); // closed: nothing left to finish

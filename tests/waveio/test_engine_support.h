@@ -28,7 +28,7 @@ struct CbHolder {
 
 // Restores the real file operations when a test that injected failures ends.
 struct FileOpsRestorer {
-    ~FileOpsRestorer() { ResetFileOps(); }
+    ~FileOpsRestorer() { resetFileOps(); }
 };
 
 // Describes an image held in memory (the memory kind).

@@ -112,7 +112,7 @@ int64_t DirectWrite(HMMIO h, const char* src, int64_t n)
 
 class MmioTest : public ::testing::Test {
 protected:
-    void TearDown() override { ResetFileOps(); }
+    void TearDown() override { resetFileOps(); }
 
     std::string MakeFile(const std::string& name, const Bytes& bytes)
     {
@@ -138,7 +138,7 @@ TEST_F(MmioTest, CreateTruncatesAndMarksTheHandle)
     EXPECT_EQ(info.cchBuffer, 8192);
     EXPECT_EQ(mmioSeek(h, 0, 2), 0);
     EXPECT_EQ(mmioClose(h, 0), 0u);
-    EXPECT_EQ(FileSizeByName(path), 0);
+    EXPECT_EQ(fileSizeByName(path), 0);
 
     h = OpenFile(path, kReadWrite);
     ASSERT_NE(h, nullptr);
@@ -199,7 +199,7 @@ TEST_F(MmioTest, ReadOnlyFileIsRefusedForReadWrite)
     if (::geteuid() == 0)
         GTEST_SKIP() << "permissions do not bind the super-user";
     std::string path = MakeFile("ro.wav", Bytes(10, 0));
-    ASSERT_TRUE(SetFileModeByName(path, 0444));
+    ASSERT_TRUE(setFileModeByName(path, 0444));
     EXPECT_EQ(OpenFile(path, kReadWrite), nullptr);
     HMMIO h = OpenFile(path, MMIO_ALLOCBUF | MMIO_READ);
     ASSERT_NE(h, nullptr);
@@ -214,7 +214,7 @@ TEST_F(MmioTest, ParseWritesTheFullPath)
     std::memcpy(name.data(), rel.c_str(), rel.size() + 1);
     HMMIO token = mmioOpenA(name.data(), nullptr, MMIO_PARSE);
     ASSERT_NE(token, nullptr);
-    EXPECT_EQ(std::string(name.data()), FullPathName(rel));
+    EXPECT_EQ(std::string(name.data()), fullPathName(rel));
     EXPECT_EQ(std::string(name.data()), dir.file("a.wav"));
     // A token is no handle: closing or reading it is refused, and it stays valid.
     EXPECT_NE(mmioClose(token, 0), 0u);
@@ -236,7 +236,7 @@ TEST_F(MmioTest, ExistAndDelete)
     EXPECT_EQ(OpenFile(dir.file("none"), MMIO_EXIST), nullptr);
     EXPECT_EQ(OpenFile(dir.path().string(), MMIO_EXIST), nullptr);
     EXPECT_NE(OpenFile(path, MMIO_DELETE), nullptr);
-    EXPECT_FALSE(FileExists(path));
+    EXPECT_FALSE(fileExists(path));
     EXPECT_EQ(OpenFile(path, MMIO_DELETE), nullptr);
 }
 
@@ -249,7 +249,7 @@ TEST_F(MmioTest, RenameRefusesAnExistingTarget)
     EXPECT_EQ(test::ReadFileBytes(b), Bytes{2});
     std::string c = dir.file("c");
     EXPECT_EQ(mmioRenameA(a.c_str(), c.c_str(), nullptr, 0), 0u);
-    EXPECT_FALSE(FileExists(a));
+    EXPECT_FALSE(fileExists(a));
     EXPECT_EQ(test::ReadFileBytes(c), Bytes{1});
 }
 
@@ -378,11 +378,11 @@ TEST_F(MmioTest, UnbufferedWritesReachTheFileAtOnce)
     HMMIO h = OpenFile(path, kCreate);
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(mmioWrite(h, "0123456789", 10), 10);
-    EXPECT_EQ(FileSizeByName(path), 0); // still in the buffer
+    EXPECT_EQ(fileSizeByName(path), 0); // still in the buffer
     ASSERT_EQ(mmioSetBuffer(h, nullptr, 0, 0), 0u);
-    EXPECT_EQ(FileSizeByName(path), 10); // the buffer change wrote it out
+    EXPECT_EQ(fileSizeByName(path), 10); // the buffer change wrote it out
     ASSERT_EQ(mmioWrite(h, "abc", 3), 3);
-    EXPECT_EQ(FileSizeByName(path), 13);
+    EXPECT_EQ(fileSizeByName(path), 13);
     char b[4] = {};
     EXPECT_EQ(mmioSeek(h, 8, 0), 8);
     EXPECT_EQ(mmioRead(h, b, 4), 4);
@@ -434,7 +434,7 @@ TEST_F(MmioTest, LargeReadsBypassTheBuffer)
         ASSERT_EQ(mmioRead(h, dst.data(), size - 1), size - 1);
         ASSERT_EQ(gReads.size(), 3u);
         EXPECT_NE(gReads[2].first, dst.data());
-        ResetFileOps();
+        resetFileOps();
         EXPECT_EQ(mmioClose(h, 0), 0u);
     }
 }
@@ -511,7 +511,7 @@ TEST_F(MmioTest, FailuresOfTheFileSystemAreReported)
     std::string path = MakeFile("f.bin", RandomBytes(20000, 11));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ResetFileOps();
+        resetFileOps();
         c.breakIt(SysFileOps());
         HMMIO h = OpenFile(path, kReadWrite);
         ASSERT_EQ(h != nullptr, c.want.opened);
@@ -537,13 +537,13 @@ TEST_F(MmioTest, FailingWritesFailChunkSteps)
     MMCKINFO ck{};
     ck.ckid = FourCC('d', 'a', 't', 'a');
     EXPECT_NE(mmioCreateChunk(h, &ck, 0), 0u);
-    ResetFileOps();
+    resetFileOps();
     ASSERT_EQ(mmioCreateChunk(h, &ck, 0), 0u);
     ASSERT_EQ(mmioWrite(h, "abc", 3), 3);
     SysFileOps().write = FailWrite;
     EXPECT_NE(mmioAscend(h, &ck, 0), 0u);
     EXPECT_TRUE(ck.dwFlags & MMIO_DIRTY); // the size is still to be fixed
-    ResetFileOps();
+    resetFileOps();
     EXPECT_EQ(mmioClose(h, 0), 0u);
 }
 
@@ -558,7 +558,7 @@ TEST_F(MmioTest, FailingReadsFailDescendAndKeepThePosition)
     MMCKINFO ck{};
     EXPECT_EQ(mmioDescend(h, &ck, nullptr, 0), MMIOERR_CANNOTREAD);
     EXPECT_EQ(mmioSeek(h, 0, 1), 0);
-    ResetFileOps();
+    resetFileOps();
     EXPECT_EQ(mmioDescend(h, &ck, nullptr, 0), 0u);
     EXPECT_EQ(mmioClose(h, 0), 0u);
 }
@@ -590,9 +590,9 @@ TEST_F(MmioTest, OffsetsBeyondInt32AreRefused)
     SysFileOps().lseek = HugeEndLseek;
     EXPECT_EQ(mmioSeek(h, 0, 2), -1);
     EXPECT_EQ(mmioSeek(h, -1'000'000'000, 2), 2'000'000'000);
-    ResetFileOps();
+    resetFileOps();
     EXPECT_EQ(mmioClose(h, 0), 0u);
-    EXPECT_EQ(FileSizeByName(path), 100);
+    EXPECT_EQ(fileSizeByName(path), 100);
 }
 
 TEST_F(MmioTest, AscendPastTheLimitIsAnError)
@@ -727,7 +727,7 @@ TEST_F(MmioTest, DirectWritesAreWrittenOutLater)
     Bytes data = RandomBytes(40, 17);
     ASSERT_EQ(DirectWrite(h, reinterpret_cast<const char*>(data.data()), 40), 40);
     EXPECT_EQ(mmioSeek(h, 0, 1), 40);
-    EXPECT_EQ(FileSizeByName(path), 35); // five full buffers went out on advance
+    EXPECT_EQ(fileSizeByName(path), 35); // five full buffers went out on advance
     ASSERT_EQ(mmioFlush(h, 0), 0u);
     EXPECT_EQ(test::ReadFileBytes(path), data);
     EXPECT_EQ(mmioClose(h, 0), 0u);

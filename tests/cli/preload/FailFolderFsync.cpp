@@ -1,5 +1,7 @@
-// Preloaded into orvelle-cli by the tests: fsync of a folder fails with EIO, fsync of
-// anything else works, so that a conversion completes but cannot flush its folder.
+// Preloaded into orvelle-cli by the tests: every fsync of a folder but the first fails
+// with EIO, fsync of anything else works. The first flush makes the backup name durable
+// before the converted file takes the name; failing the later one leaves a conversion
+// that is complete but whose folder was not flushed.
 #include <cerrno>
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -7,7 +9,8 @@
 extern "C" int fsync(int fd)
 {
     struct stat st { };
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    static int folderFlushes = 0;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && ++folderFlushes > 1) {
         errno = EIO;
         return -1;
     }
