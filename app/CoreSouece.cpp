@@ -41,8 +41,6 @@ std::string ReplaceExtension(const std::string& name, const char* ext)
     return name + ext;
 }
 
-bool SupportedWidth(int32_t bits) { return bits == 8 || bits == 16 || bits == 24 || bits == 32; }
-
 // 8- and 16-bit data move in blocks of 4096 bytes. Wider samples move in the largest
 // block of at most 4096 bytes that holds whole frames and whole sample pairs, so that
 // no pair is split between two blocks.
@@ -57,11 +55,11 @@ int32_t BlockBytes(const TWaveFormatEx& format, int32_t bits)
     return kBlockSize / unit * unit;
 }
 
-void CopyConverted(TMMWave& src, TMMWave& dst, const std::string& tmpName, int32_t bits, int32_t percent)
+void CopyConverted(TMMWave& src, TMMWave& dst, const std::string& tmpName, SampleLayout layout, int32_t percent)
 {
     alignas(64) std::array<char, kBlockSize> buffer;
     auto* bytes = reinterpret_cast<uint8_t*>(buffer.data());
-    const int32_t block = BlockBytes(*src.GetPWaveFormat(), bits);
+    const int32_t block = BlockBytes(*src.GetPWaveFormat(), layout.bits);
     int32_t remaining = src.DataSize();
     while (remaining > 0) {
         const int32_t n = Min(remaining, block);
@@ -69,7 +67,7 @@ void CopyConverted(TMMWave& src, TMMWave& dst, const std::string& tmpName, int32
         // four zero bytes that end a failed read, a short read) means the data ended early.
         if (src.ReadDataBytes(buffer.data(), n) != n)
             Fail(LoadResStr(SErrorReadingWave));
-        CrossCancelBlock(bytes, n, bits, percent);
+        CrossCancelBlock(bytes, n, layout, percent);
         if (dst.WriteDataBytes(buffer.data(), n) != n)
             Fail("Unable to write wave file " + Quoted(tmpName));
         remaining -= n;
@@ -124,11 +122,12 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
     // alone could describe a replaced file (or this call's own result) of the same size.
     src.ClearWave();
     src.SetFileName(fileName);
-    if (src.FormatTag() != WAVE_FORMAT_PCM)
+    const std::optional<SampleLayout> layout =
+        crossCancelLayout(src.GetPWaveFormat(), wioFormatRoom(src.GetPWaveIOCB()));
+    if (!layout)
         return false;
-    const int32_t bits = src.BitLength();
-    if (!SupportedWidth(bits))
-        Fail("Unable to convert " + std::to_string(bits) + "-bit samples: only 8, 16, 24 and 32 bits are supported");
+    if (!crossCancelTakes(*layout))
+        Fail(unsupportedLayoutMessage(*layout));
 
     const std::string name = src.FileName();
     const std::string tmpName = ReplaceExtension(name, ".tmp");
@@ -149,7 +148,7 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
         // Only the samples change: the metadata goes along and is written when the file is closed.
         if (wioCopyFileInfo(dst.GetPWaveIOCB(), src.GetPWaveIOCB()) != 0)
             Fail(LoadResStr(SUnableToCreateWave));
-        CopyConverted(src, dst, tmpName, bits, percent);
+        CopyConverted(src, dst, tmpName, *layout, percent);
         src.CloseFile();
         // The wave's CloseFile does not report a failure to finish the file; the engine's
         // close does, so the destination is finished through the engine first.
