@@ -360,11 +360,6 @@ Kernel KernelFor(SampleLayout layout)
     }
 }
 
-// The sub-format GUIDs of the standard form share these last 12 bytes; the first four
-// hold the format tag.
-constexpr uint8_t kGuidBase[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-constexpr uint16_t kExtensibleExtraBytes = 22; // valid bits, channel mask, sub-format
-
 std::string hex16(uint16_t v)
 {
     char text[8];
@@ -373,33 +368,6 @@ std::string hex16(uint16_t v)
 }
 
 } // namespace
-
-std::optional<ExtensibleFormat> readExtensibleFormat(const TWaveFormatEx* format, int32_t formatBytes)
-{
-    if (format == nullptr || formatBytes < static_cast<int32_t>(sizeof(TWaveFormatEx)))
-        return std::nullopt;
-    LeReader r(format, static_cast<size_t>(formatBytes));
-    r.skip(16);
-    const uint16_t cbSize = r.u16();
-    if (format->wFormatTag != kFormatTagExtensible || cbSize < kExtensibleExtraBytes)
-        return std::nullopt;
-    ExtensibleFormat e;
-    e.validBits = r.u16();
-    e.channelMask = r.u32();
-    const std::span<const uint8_t> guid = r.bytes(e.subFormat.size());
-    if (!r.ok())
-        return std::nullopt;
-    std::memcpy(e.subFormat.data(), guid.data(), guid.size());
-    return e;
-}
-
-std::optional<uint16_t> subFormatTag(const ExtensibleFormat& extensible)
-{
-    const uint8_t* g = extensible.subFormat.data();
-    if (g[2] != 0 || g[3] != 0 || std::memcmp(g + 4, kGuidBase, sizeof kGuidBase) != 0)
-        return std::nullopt;
-    return loadLe16(g);
-}
 
 std::string guidText(const std::array<uint8_t, 16>& guid)
 {
@@ -416,17 +384,16 @@ std::optional<SampleLayout> crossCancelLayout(const TWaveFormatEx* format, int32
     if (format == nullptr || formatBytes < static_cast<int32_t>(sizeof(TWaveFormatEx)))
         return std::nullopt;
     uint16_t tag = format->wFormatTag;
-    if (tag == kFormatTagExtensible) {
-        const std::optional<ExtensibleFormat> e = readExtensibleFormat(format, formatBytes);
-        const std::optional<uint16_t> sub = e ? subFormatTag(*e) : std::nullopt;
+    if (tag == WAVE_FORMAT_EXTENSIBLE) {
+        ExtensibleInfo e;
         // An extensible record naming itself extensible again describes nothing.
-        if (!sub || *sub == kFormatTagExtensible)
+        if (!readExtensible(format, formatBytes, e) || !e.knownSubFormat || e.subFormatTag == WAVE_FORMAT_EXTENSIBLE)
             return std::nullopt;
-        tag = *sub;
+        tag = e.subFormatTag;
     }
     if (tag == WAVE_FORMAT_PCM)
         return SampleLayout{SampleEncoding::Integer, format->wBitsPerSample};
-    if (tag == kFormatTagIeeeFloat)
+    if (tag == WAVE_FORMAT_IEEE_FLOAT)
         return SampleLayout{SampleEncoding::Float, format->wBitsPerSample};
     return std::nullopt;
 }
@@ -442,14 +409,14 @@ std::string unsupportedLayoutMessage(SampleLayout layout)
         "-bit samples: only 8, 16, 24 and 32 bits are supported";
 }
 
-std::string notConvertedReason(uint16_t formatTag, const std::optional<ExtensibleFormat>& extensible)
+std::string notConvertedReason(uint16_t formatTag, const std::optional<ExtensibleInfo>& extensible)
 {
     std::string reason = "not PCM (format tag " + hex16(formatTag);
-    if (formatTag == kFormatTagExtensible) {
+    if (formatTag == WAVE_FORMAT_EXTENSIBLE) {
         if (!extensible)
             reason += ", no sub-format";
-        else if (const std::optional<uint16_t> sub = subFormatTag(*extensible))
-            reason += ", sub-format " + hex16(*sub);
+        else if (extensible->knownSubFormat)
+            reason += ", sub-format " + hex16(extensible->subFormatTag);
         else
             reason += ", sub-format " + guidText(extensible->subFormat);
     }

@@ -45,23 +45,6 @@ int64_t CrossCancelSample(int64_t a, int64_t b, int32_t percent, int64_t lo, int
 
 // ---- which files the conversion takes ----------------------------------------------------
 
-// Format tags beside PCM's that decide how the samples are stored.
-inline constexpr uint16_t kFormatTagIeeeFloat = 0x0003;
-inline constexpr uint16_t kFormatTagExtensible = 0xFFFE;
-
-// The fields that WAVE_FORMAT_EXTENSIBLE adds after the 18-byte record.
-struct ExtensibleFormat {
-    uint16_t validBits = 0;
-    uint32_t channelMask = 0;
-    std::array<uint8_t, 16> subFormat{}; // the sub-format GUID as stored
-};
-
-// The extensible fields of `format`, which holds `formatBytes` bytes; nothing when the
-// tag is not extensible or the record is too short for the fields (cbSize below 22).
-std::optional<ExtensibleFormat> readExtensibleFormat(const TWaveFormatEx* format, int32_t formatBytes);
-// The format tag a sub-format GUID of the standard form {0000TTTT-0000-0010-8000-00AA00389B71}
-// carries; nothing for any other GUID.
-std::optional<uint16_t> subFormatTag(const ExtensibleFormat& extensible);
 // "{00000001-0000-0010-8000-00AA00389B71}".
 std::string guidText(const std::array<uint8_t, 16>& guid);
 
@@ -87,8 +70,8 @@ std::string unsupportedLayoutMessage(SampleLayout layout);
 // Why a file whose format crossCancelLayout refuses is left alone: "not PCM (format tag
 // 0x0011)"; for an extensible format also its sub-format: "not PCM (format tag 0xFFFE,
 // sub-format 0x0002)", the whole GUID when it is not of the standard form, "no
-// sub-format" when the record is too short to hold one.
-std::string notConvertedReason(uint16_t formatTag, const std::optional<ExtensibleFormat>& extensible);
+// sub-format" when the record is too short to hold one (`extensible` empty).
+std::string notConvertedReason(uint16_t formatTag, const std::optional<ExtensibleInfo>& extensible);
 
 // Applies the kernel of `layout`; false for a layout crossCancelTakes refuses, leaving
 // the buffer unchanged.
