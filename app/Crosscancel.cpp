@@ -259,24 +259,35 @@ ORVELLE_KERNEL void CrossCancel16Portable(uint8_t* buf, int32_t count, int32_t p
     }
 }
 
+namespace {
+
+using Kernel = void (*)(uint8_t*, int32_t, int32_t);
+using VectorPart = int32_t (*)(uint8_t*, int32_t, int32_t);
+
+// The vector part, when there is one, takes the leading whole vectors and reports the
+// bytes it did; the portable kernel takes the rest.
+void runSplit(uint8_t* buf, int32_t count, int32_t percent, VectorPart vector, Kernel portable)
+{
+    const int32_t done = count > 0 && vector != nullptr ? vector(buf, count, percent) : 0;
+    portable(buf + done, count - done, percent);
+}
+
+} // namespace
+
+#ifdef ORVELLE_HAVE_AVX2_PATH
+#define ORVELLE_VECTOR_PART(usable, part) ((usable) ? (part) : nullptr)
+#else
+#define ORVELLE_VECTOR_PART(usable, part) nullptr
+#endif
+
 void CrossCancel8(uint8_t* buf, int32_t count, int32_t percent)
 {
-    int32_t done = 0;
-#ifdef ORVELLE_HAVE_AVX2_PATH
-    if (count > 0 && UseAvx2(percent))
-        done = CrossCancel8Avx2(buf, count, percent);
-#endif
-    CrossCancel8Portable(buf + done, count - done, percent);
+    runSplit(buf, count, percent, ORVELLE_VECTOR_PART(UseAvx2(percent), CrossCancel8Avx2), CrossCancel8Portable);
 }
 
 void CrossCancel16(uint8_t* buf, int32_t count, int32_t percent)
 {
-    int32_t done = 0;
-#ifdef ORVELLE_HAVE_AVX2_PATH
-    if (count > 0 && UseAvx2(percent))
-        done = CrossCancel16Avx2(buf, count, percent);
-#endif
-    CrossCancel16Portable(buf + done, count - done, percent);
+    runSplit(buf, count, percent, ORVELLE_VECTOR_PART(UseAvx2(percent), CrossCancel16Avx2), CrossCancel16Portable);
 }
 
 ORVELLE_KERNEL void CrossCancel24(uint8_t* buf, int32_t count, int32_t percent)
@@ -319,27 +330,15 @@ ORVELLE_KERNEL void CrossCancelFloat64Portable(uint8_t* buf, int32_t count, int3
 
 void CrossCancelFloat32(uint8_t* buf, int32_t count, int32_t percent)
 {
-    int32_t done = 0;
-#ifdef ORVELLE_HAVE_AVX2_PATH
-    if (count > 0 && HaveAvx2())
-        done = CrossCancelFloat32Avx2(buf, count, percent);
-#endif
-    CrossCancelFloat32Portable(buf + done, count - done, percent);
+    runSplit(buf, count, percent, ORVELLE_VECTOR_PART(HaveAvx2(), CrossCancelFloat32Avx2), CrossCancelFloat32Portable);
 }
 
 void CrossCancelFloat64(uint8_t* buf, int32_t count, int32_t percent)
 {
-    int32_t done = 0;
-#ifdef ORVELLE_HAVE_AVX2_PATH
-    if (count > 0 && HaveAvx2())
-        done = CrossCancelFloat64Avx2(buf, count, percent);
-#endif
-    CrossCancelFloat64Portable(buf + done, count - done, percent);
+    runSplit(buf, count, percent, ORVELLE_VECTOR_PART(HaveAvx2(), CrossCancelFloat64Avx2), CrossCancelFloat64Portable);
 }
 
 namespace {
-
-using Kernel = void (*)(uint8_t*, int32_t, int32_t);
 
 // The kernel of a layout the conversion takes, or null.
 Kernel KernelFor(SampleLayout layout)

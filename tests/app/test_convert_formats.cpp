@@ -23,28 +23,13 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-struct Chunk {
-    std::string id;
-    size_t at; // body offset
-    uint32_t size;
-};
-
-// Top-level chunks of a clean RIFF file.
-std::vector<Chunk> chunksOf(const Bytes& f)
-{
-    std::vector<Chunk> out;
-    for (size_t p = 12; p + 8 <= f.size();) {
-        const uint32_t size = test::GetLE32(f, p + 4);
-        out.push_back({std::string(f.begin() + p, f.begin() + p + 4), p + 8, size});
-        p += 8 + size + (size & 1);
-    }
-    return out;
-}
+using test::Chunk;
+using test::TopLevelChunks;
 
 const Chunk& onlyChunk(const Bytes& f, const std::string& id)
 {
     static const Chunk none{"", 0, 0};
-    for (const Chunk& c : chunksOf(f))
+    for (const Chunk& c : TopLevelChunks(f))
         if (c.id == id)
             return c;
     ADD_FAILURE() << "no \"" << id << "\" chunk";
@@ -60,7 +45,7 @@ const char* const kInfoOrder[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD"
 std::map<std::string, std::string> infoTexts(const Bytes& f)
 {
     std::map<std::string, std::string> info;
-    for (const Chunk& c : chunksOf(f)) {
+    for (const Chunk& c : TopLevelChunks(f)) {
         if (c.id != "LIST" || std::string(f.begin() + c.at, f.begin() + c.at + 4) != "INFO")
             continue;
         for (size_t p = c.at + 4; p + 8 <= c.at + c.size;) {
@@ -85,7 +70,7 @@ bool isFloatFormat(const Bytes& fmt)
 // count, then the source's INFO texts in table order.
 Bytes expectedImage(const Bytes& source, int32_t percent)
 {
-    for (const Chunk& c : chunksOf(source))
+    for (const Chunk& c : TopLevelChunks(source))
         EXPECT_NE(c.id, "DISP") << "these sources carry no DISP chunks";
     const Bytes fmtBody = bodyOf(source, onlyChunk(source, "fmt "));
     Bytes record(fmtBody.begin(), fmtBody.begin() + std::min<size_t>(fmtBody.size(), 18));
@@ -122,7 +107,7 @@ Bytes expectedImage(const Bytes& source, int32_t percent)
 Bytes withFormat(const Bytes& wave, const Bytes& fmt)
 {
     Bytes chunks;
-    for (const Chunk& c : chunksOf(wave))
+    for (const Chunk& c : TopLevelChunks(wave))
         test::PutChunk(chunks, c.id.c_str(), c.id == "fmt " ? fmt : bodyOf(wave, c));
     return test::RiffWave(chunks);
 }

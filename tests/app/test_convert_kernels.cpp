@@ -383,6 +383,20 @@ TEST(CrossCancelFloat, RandomBitPatterns)
             CheckFloatKernel(k, RandomBits(1 << 16, static_cast<unsigned>(p) + k.bits), p);
 }
 
+// One pair through the conversion's dispatch for floats of T's width.
+template <typename T> void checkPair(T a, T b, int32_t p, T wantA, T wantB)
+{
+    std::vector<uint8_t> buf;
+    PutFloat(buf, a);
+    PutFloat(buf, b);
+    const int bits = 8 * sizeof(T);
+    ASSERT_TRUE(CrossCancelBlock(buf.data(), 2 * sizeof(T), {SampleEncoding::Float, bits}, p));
+    T got[2];
+    std::memcpy(got, buf.data(), sizeof got);
+    EXPECT_EQ(got[0], wantA) << bits << "-bit " << a << ", " << b << " at " << p;
+    EXPECT_EQ(got[1], wantB) << bits << "-bit " << a << ", " << b << " at " << p;
+}
+
 // Expected values worked out by hand, so that the rule itself (not only agreement with
 // the reference) is checked: ties to even at 32 bits, no clamping, no flushing of
 // denormals, signed zeros, exact cancellation of identical channels.
@@ -405,17 +419,8 @@ TEST(CrossCancelFloat, WorkedExamples)
         {F::infinity(), 1.0f, 30, F::infinity(), -F::infinity()},
         {-2.0f, 4.0f, 50, -4.0f, 5.0f},
     };
-    for (const auto& e : floats) {
-        std::vector<uint8_t> buf;
-        PutFloat(buf, e.a);
-        PutFloat(buf, e.b);
-        ASSERT_TRUE(CrossCancelBlock(buf.data(), 8, {SampleEncoding::Float, 32}, e.p));
-        float a, b;
-        std::memcpy(&a, buf.data(), 4);
-        std::memcpy(&b, buf.data() + 4, 4);
-        EXPECT_EQ(a, e.wantA) << e.a << ", " << e.b << " at " << e.p;
-        EXPECT_EQ(b, e.wantB) << e.a << ", " << e.b << " at " << e.p;
-    }
+    for (const auto& e : floats)
+        checkPair(e.a, e.b, e.p, e.wantA, e.wantB);
 
     // Signed zeros: -0 - (+0 * 30 / 100) is -0; +0 - (-0 * 30 / 100) is +0.
     std::vector<uint8_t> zeros;
@@ -451,17 +456,8 @@ TEST(CrossCancelFloat, WorkedExamples)
         {D::denorm_min(), 0.0, 100, D::denorm_min(), -D::denorm_min()},
         {-2.0, 4.0, 50, -4.0, 5.0},
     };
-    for (const auto& e : doubles) {
-        std::vector<uint8_t> buf;
-        PutFloat(buf, e.a);
-        PutFloat(buf, e.b);
-        ASSERT_TRUE(CrossCancelBlock(buf.data(), 16, {SampleEncoding::Float, 64}, e.p));
-        double a, b;
-        std::memcpy(&a, buf.data(), 8);
-        std::memcpy(&b, buf.data() + 8, 8);
-        EXPECT_EQ(a, e.wantA) << e.a << ", " << e.b << " at " << e.p;
-        EXPECT_EQ(b, e.wantB) << e.a << ", " << e.b << " at " << e.p;
-    }
+    for (const auto& e : doubles)
+        checkPair(e.a, e.b, e.p, e.wantA, e.wantB);
 }
 
 // Every length up to a few vectors, from every start within a word: the vector part, the
