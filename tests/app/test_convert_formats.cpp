@@ -26,14 +26,13 @@ using test::Bytes;
 using test::Chunk;
 using test::TopLevelChunks;
 
-const Chunk& onlyChunk(const Bytes& f, const std::string& id)
+Chunk onlyChunk(const Bytes& f, const std::string& id)
 {
-    static const Chunk none{"", 0, 0};
     for (const Chunk& c : TopLevelChunks(f))
         if (c.id == id)
             return c;
     ADD_FAILURE() << "no \"" << id << "\" chunk";
-    return none;
+    return {"", 0, 0};
 }
 
 Bytes bodyOf(const Bytes& f, const Chunk& c) { return Bytes(f.begin() + c.at, f.begin() + c.at + c.size); }
@@ -80,7 +79,7 @@ Bytes expectedImage(const Bytes& source, int32_t percent)
         record.insert(record.end(), fmtBody.begin() + 18, fmtBody.begin() + 18 + test::GetLE16(record, 16));
     const uint16_t blockAlign = test::GetLE16(record, 12), bits = test::GetLE16(record, 14);
 
-    const Chunk& data = onlyChunk(source, "data");
+    const Chunk data = onlyChunk(source, "data");
     const size_t dataBytes = data.size / blockAlign * blockAlign;
     const Bytes samples(source.begin() + data.at, source.begin() + data.at + dataBytes);
     Bytes fact;
@@ -265,7 +264,7 @@ TEST(ConvertFormats, SpecialFloatValuesPassThroughTheFile)
     test::WriteFileBytes(dir.file("in.wav"), specialFloatWave<float>());
     ASSERT_TRUE(TCoreForm().ConvertFile(dir.file("in.wav"), 100));
     const Bytes written = test::ReadFileBytes(dir.file("in.wav"));
-    const Chunk& data = onlyChunk(written, "data");
+    const Chunk data = onlyChunk(written, "data");
     float frame[2];
     std::memcpy(frame, written.data() + data.at + 16, 8); // (max, lowest)
     EXPECT_EQ(frame[0], std::numeric_limits<float>::infinity());
