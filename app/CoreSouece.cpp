@@ -32,8 +32,6 @@ std::string replaceExtension(const std::string& name, const char* ext)
     return name + ext;
 }
 
-bool supportedWidth(int32_t bits) { return bits == 8 || bits == 16 || bits == 24 || bits == 32; }
-
 // 8- and 16-bit data move in blocks of 4096 bytes. Wider samples move in the largest
 // block of at most 4096 bytes that holds whole frames and whole sample pairs, so that
 // no pair is split between two blocks.
@@ -50,11 +48,11 @@ int32_t blockBytes(const TWaveFormatEx& format, int32_t bits)
 
 // Reads the source's data block by block, cancels the channels and writes the result;
 // `replace` hears of every block written.
-void copyConverted(TMMWave& src, TMMWave& dst, int32_t bits, int32_t percent, ReplaceInPlace& replace)
+void copyConverted(TMMWave& src, TMMWave& dst, SampleLayout layout, int32_t percent, ReplaceInPlace& replace)
 {
     alignas(64) std::array<char, kBlockSize> buffer;
     auto* bytes = reinterpret_cast<uint8_t*>(buffer.data());
-    const int32_t block = blockBytes(*src.GetPWaveFormat(), bits);
+    const int32_t block = blockBytes(*src.GetPWaveFormat(), layout.bits);
     int32_t remaining = src.DataSize();
     while (remaining > 0) {
         const int32_t n = Min(remaining, block);
@@ -66,7 +64,7 @@ void copyConverted(TMMWave& src, TMMWave& dst, int32_t bits, int32_t percent, Re
         // part pair at its end is written unchanged.
         if (got <= 0)
             break;
-        CrossCancelBlock(bytes, got, bits, percent);
+        CrossCancelBlock(bytes, got, layout, percent);
         if (dst.WriteDataBytes(buffer.data(), got) != got)
             fail("Unable to write wave file " + quotedFileName(dst.FileName()));
         replace.wrote(got);
@@ -101,11 +99,11 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
     if (!src.GetPWaveFormat())
         fail(LoadResStr(SErrorReadingWave));
     replace.requireLocked();
-    if (src.FormatTag() != WAVE_FORMAT_PCM)
+    const std::optional<SampleLayout> layout = crossCancelLayout(src.GetPWaveFormat(), src.formatRecordSize());
+    if (!layout)
         return false;
-    const int32_t bits = src.BitLength();
-    if (!supportedWidth(bits))
-        fail("Unable to convert " + std::to_string(bits) + "-bit samples: only 8, 16, 24 and 32 bits are supported");
+    if (!crossCancelTakes(*layout))
+        fail(unsupportedLayoutMessage(*layout));
 
     // Creating the temporary file would delete such a source, and the backup step would
     // lose it.
@@ -126,7 +124,7 @@ bool TCoreForm::ConvertFile(const std::string& fileName, int32_t percent)
         dst.SetIOBufferSize(kIOBufferSize);
         // Only the samples change: the metadata goes along and is written when the file is closed.
         dst.copyMetadataFrom(src);
-        copyConverted(src, dst, bits, percent, replace);
+        copyConverted(src, dst, *layout, percent, replace);
         src.CloseFile();
         dst.closeChecked();
     } catch (...) {

@@ -16,9 +16,18 @@
 // 0.01 from a half, and the product is off by at most 65536 * 2.3e-8 + 2^-8 < 0.006, so it
 // rounds the same way. The argument needs round-to-nearest, so the vector path is taken
 // only while the floating-point rounding mode is the default one.
+//
+// Float samples are widened to double, where x = own - other * percent / 100 is formed
+// in the rule's order; the AVX2 path does four of them at once with the same operations
+// (a multiply, a division, a subtraction, all correctly rounded), so it gives the scalar
+// results bit for bit in every rounding mode, NaNs included.
 #include "app/Crosscancel.h"
 
+#include <cstdio>
 #include <cstring>
+#include <limits>
+
+#include "util/LittleEndian.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -81,18 +90,36 @@ ORVELLE_INLINE void CancelPairs(T* s, int32_t pairs, int32_t percent)
         CancelPairsWide<T, Bias, Lo, Hi>(s, pairs, percent);
 }
 
-ORVELLE_INLINE int32_t Load24(const uint8_t* p)
+// A signed 24-bit sample: the top byte of the 32-bit word carries the sign.
+ORVELLE_INLINE int32_t Load24(const uint8_t* p) { return static_cast<int32_t>(loadLe24(p) << 8) >> 8; }
+
+ORVELLE_INLINE void Store24(uint8_t* p, int32_t v) { storeLe24(p, static_cast<uint32_t>(v)); }
+
+// Float pairs, widened to double; the expression is the rule's, in its order.
+template <typename T> ORVELLE_INLINE void CancelFloatPairs(T* s, int32_t pairs, int32_t percent)
 {
-    const uint32_t v = p[0] | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16;
-    return static_cast<int32_t>(v << 8) >> 8;
+    const double p = percent;
+    for (int32_t k = 0; k < pairs; ++k) {
+        const double a = s[2 * k], b = s[2 * k + 1];
+        s[2 * k] = static_cast<T>(a - b * p / 100.0);
+        s[2 * k + 1] = static_cast<T>(b - a * p / 100.0);
+    }
 }
 
-ORVELLE_INLINE void Store24(uint8_t* p, int32_t v)
+// Samples are copied out and back, so the buffer needs no alignment.
+template <typename T> ORVELLE_INLINE void CancelFloatBuffer(uint8_t* buf, int32_t count, int32_t percent)
 {
-    const uint32_t u = static_cast<uint32_t>(v);
-    p[0] = static_cast<uint8_t>(u);
-    p[1] = static_cast<uint8_t>(u >> 8);
-    p[2] = static_cast<uint8_t>(u >> 16);
+    static_assert(std::numeric_limits<T>::is_iec559, "float samples are IEEE 754 values");
+    T s[kChunkSamples];
+    constexpr int32_t pairBytes = 2 * sizeof(T);
+    for (int32_t done = 0, pairs = count > 0 ? count / pairBytes : 0; done < pairs;) {
+        const int32_t n = pairs - done < kChunkSamples / 2 ? pairs - done : kChunkSamples / 2;
+        uint8_t* p = buf + static_cast<size_t>(done) * pairBytes;
+        std::memcpy(s, p, static_cast<size_t>(n) * pairBytes);
+        CancelFloatPairs(s, n, percent);
+        std::memcpy(p, s, static_cast<size_t>(n) * pairBytes);
+        done += n;
+    }
 }
 
 #ifdef ORVELLE_HAVE_AVX2_PATH
@@ -147,13 +174,52 @@ __attribute__((target("avx2"))) int32_t CrossCancel8Avx2(uint8_t* buf, int32_t c
     return i;
 }
 
+// Four doubles holding two pairs: each lane becomes own - other * percent / 100.
+__attribute__((target("avx2"))) inline __m256d CancelDoubles(__m256d v, __m256d percent)
+{
+    const __m256d other = _mm256_permute_pd(v, 0x5); // swaps the two lanes of each pair
+    return _mm256_sub_pd(v, _mm256_div_pd(_mm256_mul_pd(other, percent), _mm256_set1_pd(100.0)));
+}
+
+// Whole groups of four float pairs; returns the bytes done.
+__attribute__((target("avx2"))) int32_t CrossCancelFloat32Avx2(uint8_t* buf, int32_t count, int32_t percent)
+{
+    const __m256d p = _mm256_set1_pd(percent);
+    int32_t i = 0;
+    for (; i + 32 <= count; i += 32) {
+        float* f = reinterpret_cast<float*>(buf + i);
+        const __m256 v = _mm256_loadu_ps(f);
+        const __m128 lo = _mm256_cvtpd_ps(CancelDoubles(_mm256_cvtps_pd(_mm256_castps256_ps128(v)), p));
+        const __m128 hi = _mm256_cvtpd_ps(CancelDoubles(_mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)), p));
+        _mm256_storeu_ps(f, _mm256_set_m128(hi, lo));
+    }
+    return i;
+}
+
+// Whole groups of two double pairs; returns the bytes done.
+__attribute__((target("avx2"))) int32_t CrossCancelFloat64Avx2(uint8_t* buf, int32_t count, int32_t percent)
+{
+    const __m256d p = _mm256_set1_pd(percent);
+    int32_t i = 0;
+    for (; i + 32 <= count; i += 32) {
+        double* d = reinterpret_cast<double*>(buf + i);
+        _mm256_storeu_pd(d, CancelDoubles(_mm256_loadu_pd(d), p));
+    }
+    return i;
+}
+
+bool HaveAvx2()
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+
 constexpr unsigned kRoundingBits = 0x6000u; // MXCSR rounding control; 0 is round to nearest
 
 // The vector path: AVX2 present, a strength of the fast range, round-to-nearest in force.
 bool UseAvx2(int32_t percent)
 {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2 && percent >= -kFastPercent && percent <= kFastPercent && (_mm_getcsr() & kRoundingBits) == 0;
+    return HaveAvx2() && percent >= -kFastPercent && percent <= kFastPercent && (_mm_getcsr() & kRoundingBits) == 0;
 }
 #endif
 
@@ -193,24 +259,35 @@ ORVELLE_KERNEL void CrossCancel16Portable(uint8_t* buf, int32_t count, int32_t p
     }
 }
 
+namespace {
+
+using Kernel = void (*)(uint8_t*, int32_t, int32_t);
+using VectorPart = int32_t (*)(uint8_t*, int32_t, int32_t);
+
+// The vector part, when there is one, takes the leading whole vectors and reports the
+// bytes it did; the portable kernel takes the rest.
+void runSplit(uint8_t* buf, int32_t count, int32_t percent, VectorPart vector, Kernel portable)
+{
+    const int32_t done = count > 0 && vector != nullptr ? vector(buf, count, percent) : 0;
+    portable(buf + done, count - done, percent);
+}
+
+} // namespace
+
+#ifdef ORVELLE_HAVE_AVX2_PATH
+#define ORVELLE_VECTOR_PART(usable, part) ((usable) ? (part) : nullptr)
+#else
+#define ORVELLE_VECTOR_PART(usable, part) nullptr
+#endif
+
 void CrossCancel8(uint8_t* buf, int32_t count, int32_t percent)
 {
-    int32_t done = 0;
-#ifdef ORVELLE_HAVE_AVX2_PATH
-    if (count > 0 && UseAvx2(percent))
-        done = CrossCancel8Avx2(buf, count, percent);
-#endif
-    CrossCancel8Portable(buf + done, count - done, percent);
+    runSplit(buf, count, percent, ORVELLE_VECTOR_PART(UseAvx2(percent), CrossCancel8Avx2), CrossCancel8Portable);
 }
 
 void CrossCancel16(uint8_t* buf, int32_t count, int32_t percent)
 {
-    int32_t done = 0;
-#ifdef ORVELLE_HAVE_AVX2_PATH
-    if (count > 0 && UseAvx2(percent))
-        done = CrossCancel16Avx2(buf, count, percent);
-#endif
-    CrossCancel16Portable(buf + done, count - done, percent);
+    runSplit(buf, count, percent, ORVELLE_VECTOR_PART(UseAvx2(percent), CrossCancel16Avx2), CrossCancel16Portable);
 }
 
 ORVELLE_KERNEL void CrossCancel24(uint8_t* buf, int32_t count, int32_t percent)
@@ -241,24 +318,117 @@ ORVELLE_KERNEL void CrossCancel32(uint8_t* buf, int32_t count, int32_t percent)
     }
 }
 
-bool CrossCancelBlock(uint8_t* buf, int32_t count, int32_t bits, int32_t percent)
+ORVELLE_KERNEL void CrossCancelFloat32Portable(uint8_t* buf, int32_t count, int32_t percent)
 {
-    switch (bits) {
+    CancelFloatBuffer<float>(buf, count, percent);
+}
+
+ORVELLE_KERNEL void CrossCancelFloat64Portable(uint8_t* buf, int32_t count, int32_t percent)
+{
+    CancelFloatBuffer<double>(buf, count, percent);
+}
+
+void CrossCancelFloat32(uint8_t* buf, int32_t count, int32_t percent)
+{
+    runSplit(buf, count, percent, ORVELLE_VECTOR_PART(HaveAvx2(), CrossCancelFloat32Avx2), CrossCancelFloat32Portable);
+}
+
+void CrossCancelFloat64(uint8_t* buf, int32_t count, int32_t percent)
+{
+    runSplit(buf, count, percent, ORVELLE_VECTOR_PART(HaveAvx2(), CrossCancelFloat64Avx2), CrossCancelFloat64Portable);
+}
+
+namespace {
+
+// The kernel of a layout the conversion takes, or null.
+Kernel KernelFor(SampleLayout layout)
+{
+    if (layout.encoding == SampleEncoding::Float)
+        return layout.bits == 32 ? CrossCancelFloat32 : (layout.bits == 64 ? CrossCancelFloat64 : nullptr);
+    switch (layout.bits) {
     case 8:
-        CrossCancel8(buf, count, percent);
-        return true;
+        return CrossCancel8;
     case 16:
-        CrossCancel16(buf, count, percent);
-        return true;
+        return CrossCancel16;
     case 24:
-        CrossCancel24(buf, count, percent);
-        return true;
+        return CrossCancel24;
     case 32:
-        CrossCancel32(buf, count, percent);
-        return true;
+        return CrossCancel32;
     default:
-        return false;
+        return nullptr;
     }
+}
+
+std::string hex16(uint16_t v)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(v));
+    return text;
+}
+
+} // namespace
+
+std::string guidText(const std::array<uint8_t, 16>& guid)
+{
+    const uint8_t* g = guid.data();
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+        static_cast<unsigned>(loadLe32(g)), static_cast<unsigned>(loadLe16(g + 4)),
+        static_cast<unsigned>(loadLe16(g + 6)), g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
+    return text;
+}
+
+std::optional<SampleLayout> crossCancelLayout(const TWaveFormatEx* format, int32_t formatBytes)
+{
+    if (format == nullptr || formatBytes < static_cast<int32_t>(sizeof(TWaveFormatEx)))
+        return std::nullopt;
+    uint16_t tag = format->wFormatTag;
+    if (tag == WAVE_FORMAT_EXTENSIBLE) {
+        ExtensibleInfo e;
+        // An extensible record naming itself extensible again describes nothing.
+        if (!readExtensible(format, formatBytes, e) || !e.knownSubFormat || e.subFormatTag == WAVE_FORMAT_EXTENSIBLE)
+            return std::nullopt;
+        tag = e.subFormatTag;
+    }
+    if (tag == WAVE_FORMAT_PCM)
+        return SampleLayout{SampleEncoding::Integer, format->wBitsPerSample};
+    if (tag == WAVE_FORMAT_IEEE_FLOAT)
+        return SampleLayout{SampleEncoding::Float, format->wBitsPerSample};
+    return std::nullopt;
+}
+
+bool crossCancelTakes(SampleLayout layout) { return KernelFor(layout) != nullptr; }
+
+std::string unsupportedLayoutMessage(SampleLayout layout)
+{
+    if (layout.encoding == SampleEncoding::Float)
+        return "Unable to convert " + std::to_string(layout.bits) +
+            "-bit float samples: only 32 and 64 bits are supported";
+    return "Unable to convert " + std::to_string(layout.bits) +
+        "-bit samples: only 8, 16, 24 and 32 bits are supported";
+}
+
+std::string notConvertedReason(uint16_t formatTag, const std::optional<ExtensibleInfo>& extensible)
+{
+    std::string reason = "not PCM (format tag " + hex16(formatTag);
+    if (formatTag == WAVE_FORMAT_EXTENSIBLE) {
+        if (!extensible)
+            reason += ", no sub-format";
+        else if (extensible->knownSubFormat)
+            reason += ", sub-format " + hex16(extensible->subFormatTag);
+        else
+            reason += ", sub-format " + guidText(extensible->subFormat);
+    }
+    return reason + ")";
+}
+
+bool CrossCancelBlock(uint8_t* buf, int32_t count, SampleLayout layout, int32_t percent)
+{
+    const Kernel kernel = KernelFor(layout);
+    if (kernel == nullptr)
+        return false;
+    kernel(buf, count, percent);
+    return true;
 }
 
 } // namespace orvelle

@@ -1,6 +1,8 @@
 // Throughput of the cross-cancel kernels on one 4096-byte block (the conversion's block),
 // with the portable kernels (no AVX2 path) and a plain scalar evaluation of the rule
-// (double and nearbyint) for comparison.
+// (double and nearbyint) for comparison. Float kernels run on samples of music-like
+// levels (random values in -1 .. 1), not on random bit patterns, whose denormals and NaNs
+// would measure the processor's slow paths rather than the kernel.
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -23,6 +25,18 @@ std::vector<uint8_t> NoiseBlock()
     return b;
 }
 
+template <typename T> std::vector<uint8_t> FloatBlock()
+{
+    std::vector<uint8_t> b(kBlock);
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<T> level(-1, 1);
+    for (size_t i = 0; i + sizeof(T) <= b.size(); i += sizeof(T)) {
+        const T v = level(rng);
+        std::memcpy(b.data() + i, &v, sizeof v);
+    }
+    return b;
+}
+
 // The rule as written, one sample at a time.
 void ScalarReference16(uint8_t* buf, int32_t count, int32_t percent)
 {
@@ -40,9 +54,10 @@ void ScalarReference16(uint8_t* buf, int32_t count, int32_t percent)
     }
 }
 
-template <void (*Kernel)(uint8_t*, int32_t, int32_t)> void BM_Kernel(benchmark::State& state)
+template <void (*Kernel)(uint8_t*, int32_t, int32_t), std::vector<uint8_t> (*Make)() = NoiseBlock>
+void BM_Kernel(benchmark::State& state)
 {
-    const std::vector<uint8_t> source = NoiseBlock();
+    const std::vector<uint8_t> source = Make();
     std::vector<uint8_t> buf = source;
     const int32_t count = kBlock - kBlock % static_cast<int32_t>(state.range(0));
     for (auto _ : state) {
@@ -64,5 +79,13 @@ BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancel16Portable)->Arg(4)->Name("Cro
 BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancel24)->Arg(6)->Name("CrossCancel24");
 BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancel32)->Arg(8)->Name("CrossCancel32");
 BENCHMARK_TEMPLATE(BM_Kernel, ScalarReference16)->Arg(4)->Name("ScalarReference16");
+BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancelFloat32, FloatBlock<float>)->Arg(8)->Name("CrossCancelFloat32");
+BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancelFloat32Portable, FloatBlock<float>)
+    ->Arg(8)
+    ->Name("CrossCancelFloat32Portable");
+BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancelFloat64, FloatBlock<double>)->Arg(16)->Name("CrossCancelFloat64");
+BENCHMARK_TEMPLATE(BM_Kernel, orvelle::CrossCancelFloat64Portable, FloatBlock<double>)
+    ->Arg(16)
+    ->Name("CrossCancelFloat64Portable");
 
 BENCHMARK_MAIN();

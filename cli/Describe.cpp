@@ -86,6 +86,8 @@ void fill(const TWAVEIOCB& cb, WaveDescription& out)
     out.avgBytesPerSec = f.nAvgBytesPerSec;
     out.blockAlign = f.nBlockAlign;
     out.bitsPerSample = f.wBitsPerSample;
+    if (ExtensibleInfo e; readExtensible(&f, wioFormatRoom(&cb), e))
+        out.extensible = e;
     out.dataOffset = cb.DataOffset;
     out.dataBytes = cb.DataSize;
     out.samples = cb.SampleCount;

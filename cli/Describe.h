@@ -1,9 +1,12 @@
 #pragma once
 // What `orvelle-cli info` reports of one wave file.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "util/Mmtypes.h"
 
 namespace orvelle {
 
@@ -16,6 +19,9 @@ struct WaveDescription {
     uint32_t avgBytesPerSec = 0;
     uint16_t blockAlign = 0;
     uint16_t bitsPerSample = 0;
+    // The fields of an extensible format (tag 0xFFFE); empty for other tags and for an
+    // extensible record too short to hold them.
+    std::optional<ExtensibleInfo> extensible;
     int32_t dataOffset = 0;
     int32_t dataBytes = 0;
     int32_t samples = 0;

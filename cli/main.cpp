@@ -3,6 +3,7 @@
 #include "Describe.h"
 
 #include "app/CoreSouece.h"
+#include "app/Crosscancel.h"
 #include "waveio/Mmwaveio.h"
 
 #include <nlohmann/json.hpp>
@@ -110,12 +111,13 @@ std::string oneLine(const std::string& text)
     return line;
 }
 
-std::string formatTagHex(const std::string& file)
+// Why `file` was left alone: its format tag, and for an extensible file its sub-format.
+std::string notConvertedReasonOf(const std::string& file)
 {
     WaveDescription d;
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "0x%04X", describeWaveFile(file, d).empty() ? d.formatTag : 0u);
-    return hex;
+    if (!describeWaveFile(file, d).empty())
+        return notConvertedReason(0, std::nullopt);
+    return notConvertedReason(d.formatTag, d.extensible);
 }
 
 int runConvert(int argc, char** argv)
@@ -162,7 +164,7 @@ int runConvert(int argc, char** argv)
                 if (!core.lastWarning().empty())
                     std::cerr << "warning " << shown << ": " << oneLine(core.lastWarning()) << std::endl;
             } else {
-                std::cout << "skipped " << shown << ": not PCM (format tag " << formatTagHex(file) << ")" << std::endl;
+                std::cout << "skipped " << shown << ": " << notConvertedReasonOf(file) << std::endl;
             }
         } catch (const std::exception& e) {
             std::cerr << "error " << shown << ": " << oneLine(e.what()) << std::endl;
@@ -170,6 +172,29 @@ int runConvert(int argc, char** argv)
         }
     }
     return status;
+}
+
+// subFormat, validBits and channelMask of an extensible file: numbers, except a
+// sub-format GUID not of the standard form, which is given as its text; all null when
+// the record is too short to hold them. Nothing for other tags.
+nlohmann::json extensibleFields(const WaveDescription& d)
+{
+    nlohmann::json fields = nlohmann::json::object();
+    if (d.formatTag != WAVE_FORMAT_EXTENSIBLE)
+        return fields;
+    if (!d.extensible)
+        return {{"subFormat", nullptr}, {"validBits", nullptr}, {"channelMask", nullptr}};
+    const ExtensibleInfo& e = *d.extensible;
+    fields["subFormat"] = e.knownSubFormat ? nlohmann::json(e.subFormatTag) : nlohmann::json(guidText(e.subFormat));
+    fields["validBits"] = e.validBits;
+    fields["channelMask"] = e.channelMask;
+    return fields;
+}
+
+nlohmann::json withExtensibleFields(nlohmann::json j, const WaveDescription& d)
+{
+    j.update(extensibleFields(d));
+    return j;
 }
 
 nlohmann::json toJson(const WaveDescription& d)
@@ -181,6 +206,15 @@ nlohmann::json toJson(const WaveDescription& d)
         {"sampleRate", d.sampleRate}, {"avgBytesPerSec", d.avgBytesPerSec}, {"blockAlign", d.blockAlign},
         {"bitsPerSample", d.bitsPerSample}, {"dataOffset", d.dataOffset}, {"dataBytes", d.dataBytes},
         {"samples", d.samples}, {"durationMs", d.durationMs}, {"fileSize", d.fileSize}, {"info", info}};
+}
+
+// A JSON value of the extensible fields in the text form: numbers in decimal, texts as
+// they are, null as "none".
+std::string textValue(const nlohmann::json& value)
+{
+    if (value.is_null())
+        return "none";
+    return value.is_string() ? value.get<std::string>() : value.dump();
 }
 
 void printText(const WaveDescription& d, bool first)
@@ -200,6 +234,9 @@ void printText(const WaveDescription& d, bool first)
               << "samples: " << d.samples << "\n"
               << "durationMs: " << d.durationMs << "\n"
               << "fileSize: " << d.fileSize << "\n";
+    const nlohmann::json extensible = extensibleFields(d); // outlives the loop over its items
+    for (const auto& [key, value] : extensible.items())
+        std::cout << key << ": " << textValue(value) << "\n";
     for (const auto& [id, text] : d.info)
         std::cout << "info." << id << ": " << oneLine(text) << "\n";
 }
@@ -243,7 +280,9 @@ int runInfo(int argc, char** argv)
         }
         if (json)
             // INFO texts are bytes of unknown encoding: invalid UTF-8 becomes U+FFFD.
-            std::cout << toJson(d).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+            std::cout
+                << withExtensibleFields(toJson(d), d).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                << "\n";
         else
             printText(d, first);
         first = false;

@@ -163,6 +163,8 @@ void TMMWave::SetTimeFormat(TMMTimeFormats f)
 
 TWaveFormatEx* TMMWave::GetPWaveFormat() const { return cb_ ? &cb_->Format : nullptr; }
 
+int32_t TMMWave::formatRecordSize() const { return cb_ ? wioFormatRoom(cb_.get()) : 0; }
+
 uint16_t TMMWave::FormatTag() const
 {
     const TWaveFormatEx* f = GetPWaveFormat();

@@ -95,6 +95,8 @@ public:
 
     // Description; a wave without control block has no format.
     virtual TWaveFormatEx* GetPWaveFormat() const;
+    // Bytes readable at GetPWaveFormat (at least 18 + cbSize); 0 without format.
+    int32_t formatRecordSize() const;
     uint16_t FormatTag() const;
     int32_t BitLength() const;
     TMMMode Mode() const;

@@ -1,6 +1,6 @@
-// The cross-cancel kernels against a plain evaluation of the rule in floating point:
-// x = a - (b * percent) / 100 in double, rounded half to even (nearbyint under the
-// default rounding mode), clamped to the sample's range.
+// The cross-cancel kernels against a plain evaluation of the rule (CrossCancelOracle.h):
+// integers in double, rounded half to even and clamped; floats in double, stored at
+// their own width without clamping.
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
@@ -11,23 +11,17 @@
 
 #include <gtest/gtest.h>
 
+#include "CrossCancelOracle.h"
 #include "app/Crosscancel.h"
 
 namespace orvelle {
 namespace {
 
-// The product is formed in 64 bits, so strengths far outside 0..100 do not overflow.
-int64_t Reference(int64_t a, int64_t b, int32_t percent, int64_t lo, int64_t hi)
-{
-    const double x = std::nearbyint(static_cast<double>(a) - static_cast<double>(b * percent) / 100.0);
-    if (x < static_cast<double>(lo))
-        return lo;
-    if (x > static_cast<double>(hi))
-        return hi;
-    return static_cast<int64_t>(x);
-}
+using test::crossCancelInteger;
 
-int64_t Ref8(uint8_t a, uint8_t b, int32_t p) { return Reference(a - 128, b - 128, p, -128, 127) + 128; }
+SampleLayout Integer(int bits) { return {SampleEncoding::Integer, bits}; }
+
+int64_t Ref8(uint8_t a, uint8_t b, int32_t p) { return crossCancelInteger(a - 128, b - 128, p, -128, 127) + 128; }
 
 // Little-endian samples of `bytes` bytes each.
 int64_t GetSample(const std::vector<uint8_t>& buf, size_t i, int bytes)
@@ -62,8 +56,8 @@ void CheckPairs(const Width& w, const std::vector<int64_t>& samples, int32_t p)
     for (size_t k = 0; k + 1 < samples.size(); k += 2) {
         PutSample(buf, samples[k], w.bytes);
         PutSample(buf, samples[k + 1], w.bytes);
-        PutSample(want, Reference(samples[k], samples[k + 1], p, lo, hi), w.bytes);
-        PutSample(want, Reference(samples[k + 1], samples[k], p, lo, hi), w.bytes);
+        PutSample(want, crossCancelInteger(samples[k], samples[k + 1], p, lo, hi), w.bytes);
+        PutSample(want, crossCancelInteger(samples[k + 1], samples[k], p, lo, hi), w.bytes);
     }
     w.kernel(buf.data(), static_cast<int32_t>(buf.size()), p);
     if (buf == want)
@@ -120,7 +114,7 @@ TEST(CrossCancelKernel, EverySixteenBitPartnerAtEveryStrength)
         }
         for (int32_t p = -100; p <= 100; ++p) {
             for (size_t i = 0; i < in.size(); ++i)
-                want[i] = static_cast<int16_t>(Reference(in[i], in[i ^ 1], p, -32768, 32767));
+                want[i] = static_cast<int16_t>(crossCancelInteger(in[i], in[i ^ 1], p, -32768, 32767));
             for (const Named& kern : kKernels16) {
                 std::memcpy(buf.data(), in.data(), buf.size());
                 kern.kernel(buf.data(), static_cast<int32_t>(buf.size()), p);
@@ -213,7 +207,7 @@ TEST(CrossCancelKernel, WorkedExamples)
         std::vector<uint8_t> buf;
         PutSample(buf, e.a, bytes);
         PutSample(buf, e.b, bytes);
-        ASSERT_TRUE(CrossCancelBlock(buf.data(), static_cast<int32_t>(buf.size()), e.bits, e.percent));
+        ASSERT_TRUE(CrossCancelBlock(buf.data(), static_cast<int32_t>(buf.size()), Integer(e.bits), e.percent));
         const int64_t gotA = bytes == 1 ? buf[0] : GetSample(buf, 0, bytes);
         const int64_t gotB = bytes == 1 ? buf[1] : GetSample(buf, 1, bytes);
         EXPECT_EQ(gotA, e.wantA) << e.bits << "-bit (" << e.a << ", " << e.b << ") at " << e.percent;
@@ -231,9 +225,9 @@ TEST(CrossCancelKernel, TrailingBytesUnchangedAndAnyAlignment)
             for (size_t i = 0; i < buf.size(); ++i)
                 buf[i] = static_cast<uint8_t>(0x5A + 37 * i);
             std::vector<uint8_t> want(buf.begin() + 1, buf.end());
-            CrossCancelBlock(want.data(), 3 * pair, bits, 100);
+            CrossCancelBlock(want.data(), 3 * pair, Integer(bits), 100);
             const std::vector<uint8_t> before = buf;
-            ASSERT_TRUE(CrossCancelBlock(buf.data() + 1, static_cast<int32_t>(buf.size() - 1), bits, 100));
+            ASSERT_TRUE(CrossCancelBlock(buf.data() + 1, static_cast<int32_t>(buf.size() - 1), Integer(bits), 100));
             EXPECT_EQ(buf[0], before[0]);
             EXPECT_TRUE(std::equal(want.begin(), want.begin() + 3 * pair, buf.begin() + 1)) << bits;
             EXPECT_TRUE(std::equal(before.end() - extra, before.end(), buf.end() - extra)) << bits << " +" << extra;
@@ -242,23 +236,10 @@ TEST(CrossCancelKernel, TrailingBytesUnchangedAndAnyAlignment)
 }
 
 // The rule applied to the whole pairs of `len` bytes at `s`, as the reference computes it.
-void ApplyReference(uint8_t* s, int32_t len, int bits, int32_t p)
+void ApplyReference(uint8_t* s, int32_t len, int bits, bool isFloat, int32_t p)
 {
-    for (int32_t k = 0; k + bits / 4 <= len; k += bits / 4) {
-        if (bits == 8) {
-            const uint8_t a = s[k], b = s[k + 1];
-            s[k] = static_cast<uint8_t>(Ref8(a, b, p));
-            s[k + 1] = static_cast<uint8_t>(Ref8(b, a, p));
-            continue;
-        }
-        int16_t a, b;
-        std::memcpy(&a, s + k, 2);
-        std::memcpy(&b, s + k + 2, 2);
-        const int16_t na = static_cast<int16_t>(Reference(a, b, p, -32768, 32767));
-        const int16_t nb = static_cast<int16_t>(Reference(b, a, p, -32768, 32767));
-        std::memcpy(s + k, &na, 2);
-        std::memcpy(s + k + 2, &nb, 2);
-    }
+    const std::vector<uint8_t> done = test::crossCancelData(std::vector<uint8_t>(s, s + len), bits, isFloat, p);
+    std::copy(done.begin(), done.end(), s);
 }
 
 // Every length up to a few vectors, from every start within a word: the vector part, the
@@ -275,7 +256,7 @@ TEST(CrossCancelKernel, ShortAndUnalignedSpansMatchTheRule)
                 for (size_t start = 0; start < 4; ++start)
                     for (int32_t len = 0; len <= 64; ++len) {
                         std::vector<uint8_t> buf = noise, want = noise;
-                        ApplyReference(want.data() + start, len, bits, p);
+                        ApplyReference(want.data() + start, len, bits, false, p);
                         kern.kernel(buf.data() + start, len, p);
                         ASSERT_EQ(buf, want) << kern.name << " start " << start << " length " << len << " at " << p;
                     }
@@ -283,12 +264,216 @@ TEST(CrossCancelKernel, ShortAndUnalignedSpansMatchTheRule)
 
 TEST(CrossCancelKernel, OtherWidthsAreRefusedUntouched)
 {
-    for (int bits : {0, 4, 12, 20, 40, 64}) {
-        std::vector<uint8_t> buf{1, 2, 3, 4, 5, 6, 7, 8};
+    const SampleLayout refused[] = {Integer(0), Integer(4), Integer(12), Integer(20), Integer(40), Integer(64),
+        {SampleEncoding::Float, 0}, {SampleEncoding::Float, 16}, {SampleEncoding::Float, 24},
+        {SampleEncoding::Float, 80}};
+    for (const SampleLayout& layout : refused) {
+        std::vector<uint8_t> buf(32, 0x41);
         const std::vector<uint8_t> before = buf;
-        EXPECT_FALSE(CrossCancelBlock(buf.data(), 8, bits, 30)) << bits;
+        EXPECT_FALSE(crossCancelTakes(layout)) << layout.bits;
+        EXPECT_FALSE(CrossCancelBlock(buf.data(), 32, layout, 30)) << layout.bits;
         EXPECT_EQ(buf, before);
     }
+}
+
+// ---- IEEE float samples -------------------------------------------------------------------
+
+struct NamedFloat {
+    const char* name;
+    Kernel kernel;
+    int bits;
+};
+const NamedFloat kFloatKernels[] = {{"CrossCancelFloat32", CrossCancelFloat32, 32},
+    {"CrossCancelFloat32Portable", CrossCancelFloat32Portable, 32}, {"CrossCancelFloat64", CrossCancelFloat64, 64},
+    {"CrossCancelFloat64Portable", CrossCancelFloat64Portable, 64}};
+
+template <typename T, typename Bits> T FromBits(Bits bits)
+{
+    static_assert(sizeof(T) == sizeof(Bits));
+    T v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+template <typename T> void PutFloat(std::vector<uint8_t>& buf, T v)
+{
+    const size_t at = buf.size();
+    buf.resize(at + sizeof v);
+    std::memcpy(buf.data() + at, &v, sizeof v);
+}
+
+// Zeros of both signs, denormals, the extremes, infinities, NaNs (quiet and signalling,
+// with payloads and both signs) and a few plain values.
+template <typename T> std::vector<T> SpecialValues()
+{
+    using L = std::numeric_limits<T>;
+    std::vector<T> v = {T(0), -T(0), T(1), T(-1), T(0.5), T(-1.5), T(0.3), T(12345.678), T(-1e-3), L::epsilon(),
+        L::min(), -L::min(), L::denorm_min(), -L::denorm_min(), L::min() - L::denorm_min(), L::max(), L::lowest(),
+        L::max() / T(3), L::infinity(), -L::infinity(), L::quiet_NaN(), -L::quiet_NaN()};
+    if constexpr (sizeof(T) == 4) {
+        for (uint32_t bits : {0x7F800001u, 0x7FC12345u, 0xFFA00000u})
+            v.push_back(FromBits<T>(bits));
+    } else {
+        for (uint64_t bits : {0x7FF0000000000001u, 0x7FF8000000012345u, 0xFFF4000000000000u})
+            v.push_back(FromBits<T>(bits));
+    }
+    return v;
+}
+
+// Every pair of special values, as the first and as the second sample.
+template <typename T> std::vector<uint8_t> SpecialPairs()
+{
+    const std::vector<T> values = SpecialValues<T>();
+    std::vector<uint8_t> buf;
+    for (T a : values)
+        for (T b : values) {
+            PutFloat(buf, a);
+            PutFloat(buf, b);
+        }
+    return buf;
+}
+
+// Random bit patterns: every class of value, in proportion to its share of the codes.
+std::vector<uint8_t> RandomBits(size_t bytes, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> buf(bytes);
+    for (auto& x : buf)
+        x = static_cast<uint8_t>(rng());
+    return buf;
+}
+
+const int32_t kFloatStrengths[] = {0, 1, 30, 50, 99, 100, -1, -100, 250, 100000, std::numeric_limits<int32_t>::max(),
+    std::numeric_limits<int32_t>::min()};
+
+// Compares bit for bit, NaN payloads and the sign of zero included.
+void CheckFloatKernel(const NamedFloat& k, const std::vector<uint8_t>& in, int32_t p)
+{
+    std::vector<uint8_t> buf = in;
+    k.kernel(buf.data(), static_cast<int32_t>(buf.size()), p);
+    const std::vector<uint8_t> want = test::crossCancelData(in, k.bits, true, p);
+    if (buf == want)
+        return;
+    const size_t bytes = static_cast<size_t>(k.bits / 8);
+    const size_t at = static_cast<size_t>(std::mismatch(buf.begin(), buf.end(), want.begin()).first - buf.begin());
+    const size_t pair = at / (2 * bytes) * (2 * bytes);
+    auto hex = [&](const std::vector<uint8_t>& b, size_t from) {
+        std::string h;
+        for (size_t i = from + 2 * bytes; i-- > from;)
+            h += "0123456789ABCDEF"[b[i] >> 4], h += "0123456789ABCDEF"[b[i] & 15];
+        return h;
+    };
+    FAIL() << k.name << " at " << p << ": pair " << hex(in, pair) << " gave " << hex(buf, pair) << ", want "
+           << hex(want, pair);
+}
+
+TEST(CrossCancelFloat, SpecialValuesInEveryCombination)
+{
+    for (const NamedFloat& k : kFloatKernels) {
+        const std::vector<uint8_t> in = k.bits == 32 ? SpecialPairs<float>() : SpecialPairs<double>();
+        for (int32_t p : kFloatStrengths)
+            CheckFloatKernel(k, in, p);
+    }
+}
+
+TEST(CrossCancelFloat, RandomBitPatterns)
+{
+    for (const NamedFloat& k : kFloatKernels)
+        for (int32_t p : kFloatStrengths)
+            CheckFloatKernel(k, RandomBits(1 << 16, static_cast<unsigned>(p) + k.bits), p);
+}
+
+// One pair through the conversion's dispatch for floats of T's width.
+template <typename T> void checkPair(T a, T b, int32_t p, T wantA, T wantB)
+{
+    std::vector<uint8_t> buf;
+    PutFloat(buf, a);
+    PutFloat(buf, b);
+    const int bits = 8 * sizeof(T);
+    ASSERT_TRUE(CrossCancelBlock(buf.data(), 2 * sizeof(T), {SampleEncoding::Float, bits}, p));
+    T got[2];
+    std::memcpy(got, buf.data(), sizeof got);
+    EXPECT_EQ(got[0], wantA) << bits << "-bit " << a << ", " << b << " at " << p;
+    EXPECT_EQ(got[1], wantB) << bits << "-bit " << a << ", " << b << " at " << p;
+}
+
+// Expected values worked out by hand, so that the rule itself (not only agreement with
+// the reference) is checked: ties to even at 32 bits, no clamping, no flushing of
+// denormals, signed zeros, exact cancellation of identical channels.
+TEST(CrossCancelFloat, WorkedExamples)
+{
+    using F = std::numeric_limits<float>;
+    using D = std::numeric_limits<double>;
+    const float t24 = std::ldexp(1.0f, -24), t23 = std::ldexp(1.0f, -23), t22 = std::ldexp(1.0f, -22);
+    const struct {
+        float a, b;
+        int32_t p;
+        float wantA, wantB;
+    } floats[] = {
+        {1.0f, -t24, 100, 1.0f, -1.0f}, // 1 + 2^-24 lies halfway: to the even 1
+        {1.0f + t23, -t24, 100, 1.0f + t22, -1.0f - t22}, // 1 + 3 * 2^-24: to the even 1 + 2^-22
+        {0.3f, 0.3f, 100, 0.0f, 0.0f},
+        {F::max(), -F::max(), 100, F::infinity(), -F::infinity()},
+        {F::max(), F::max(), -30, F::infinity(), F::infinity()},
+        {F::denorm_min(), 0.0f, 30, F::denorm_min(), -0.0f}, // 0.3 of the smallest denormal rounds to zero
+        {F::infinity(), 1.0f, 30, F::infinity(), -F::infinity()},
+        {-2.0f, 4.0f, 50, -4.0f, 5.0f},
+    };
+    for (const auto& e : floats)
+        checkPair(e.a, e.b, e.p, e.wantA, e.wantB);
+
+    // Signed zeros: -0 - (+0 * 30 / 100) is -0; +0 - (-0 * 30 / 100) is +0.
+    std::vector<uint8_t> zeros;
+    PutFloat(zeros, -0.0f);
+    PutFloat(zeros, 0.0f);
+    CrossCancelFloat32(zeros.data(), 8, 30);
+    float z[2];
+    std::memcpy(z, zeros.data(), 8);
+    EXPECT_TRUE(std::signbit(z[0]));
+    EXPECT_FALSE(std::signbit(z[1]));
+
+    // NaN in one channel makes both NaN; inf - inf is NaN.
+    std::vector<uint8_t> nan;
+    PutFloat(nan, F::quiet_NaN());
+    PutFloat(nan, 1.0f);
+    PutFloat(nan, F::infinity());
+    PutFloat(nan, F::infinity());
+    CrossCancelFloat32(nan.data(), 16, 100);
+    float n[4];
+    std::memcpy(n, nan.data(), 16);
+    for (float x : n)
+        EXPECT_TRUE(std::isnan(x));
+
+    const double t53 = std::ldexp(1.0, -53);
+    const struct {
+        double a, b;
+        int32_t p;
+        double wantA, wantB;
+    } doubles[] = {
+        {1.0, -t53, 100, 1.0, -t53 - 1.0}, // 1 + 2^-53 rounds to the even 1 in double itself
+        {0.1, 0.1, 100, 0.0, 0.0},
+        {D::max(), -D::max(), 100, D::infinity(), -D::infinity()},
+        {D::denorm_min(), 0.0, 100, D::denorm_min(), -D::denorm_min()},
+        {-2.0, 4.0, 50, -4.0, 5.0},
+    };
+    for (const auto& e : doubles)
+        checkPair(e.a, e.b, e.p, e.wantA, e.wantB);
+}
+
+// Every length up to a few vectors, from every start within a word: the vector part, the
+// scalar rest and the trailing bytes meet correctly, and nothing outside the span changes.
+TEST(CrossCancelFloat, ShortAndUnalignedSpansMatchTheRule)
+{
+    const std::vector<uint8_t> noise = RandomBits(128 + 8, 5);
+    for (const NamedFloat& k : kFloatKernels)
+        for (int32_t p : {0, 30, 100, -37})
+            for (size_t start = 0; start < 8; ++start)
+                for (int32_t len = 0; len <= 128; ++len) {
+                    std::vector<uint8_t> buf = noise, want = noise;
+                    ApplyReference(want.data() + start, len, k.bits, true, p);
+                    k.kernel(buf.data() + start, len, p);
+                    ASSERT_EQ(buf, want) << k.name << " start " << start << " length " << len << " at " << p;
+                }
 }
 
 } // namespace

@@ -62,16 +62,16 @@ Bytes stereo16Wave(const Frames& frames, const Bytes& chunksBefore = {})
     return test::RiffWave(chunks);
 }
 
-// 32-bit float stereo: a format the conversion leaves alone.
-Bytes floatWave()
+// 8-bit mu-law stereo: a format the conversion leaves alone.
+Bytes muLawWave()
 {
     Bytes fmt;
-    test::PutLE16(fmt, 3);
+    test::PutLE16(fmt, 7);
     test::PutLE16(fmt, 2);
     test::PutLE32(fmt, 8000);
-    test::PutLE32(fmt, 64000);
+    test::PutLE32(fmt, 16000);
+    test::PutLE16(fmt, 2);
     test::PutLE16(fmt, 8);
-    test::PutLE16(fmt, 32);
     Bytes chunks;
     test::PutChunk(chunks, "fmt ", fmt);
     test::PutChunk(chunks, "data", Bytes(64, 0x3f));
@@ -357,9 +357,9 @@ TEST_F(MainFormTest, SliderAtZeroStillRewritesTheFileAndMakesTheBackup)
 
 TEST_F(MainFormTest, NonPcmFileGivesNoMessageAndNoChange)
 {
-    std::vector<std::pair<std::string, Bytes>> files = {{"float.wav", floatWave()}};
+    std::vector<std::pair<std::string, Bytes>> files = {{"mulaw.wav", muLawWave()}};
     if (!test::SamplesDir().empty())
-        for (const char* name : {"sox-float-s.wav", "sox-imaadpcm-s.wav", "sox-alaw-s.wav"})
+        for (const char* name : {"sox-ulaw-s.wav", "sox-imaadpcm-s.wav", "sox-alaw-s.wav"})
             files.emplace_back(name, test::ReadFileBytes(test::SamplesDir() / name));
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name);

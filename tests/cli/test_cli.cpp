@@ -400,5 +400,117 @@ TEST(NonRegularFiles, AreRefusedWithoutWaitingAndTheRestGoesOn)
     EXPECT_EQ(fs::status(dir.file("fifo.wav")).type(), fs::file_type::fifo);
 }
 
+// sox-24-extensible-s.wav with its sub-format GUID (at byte 44) replaced.
+Bytes extensibleWithGuid(const Bytes& guid)
+{
+    Bytes b = test::ReadFileBytes(test::SamplesDir() / "sox-24-extensible-s.wav");
+    std::copy(guid.begin(), guid.end(), b.begin() + 44);
+    return b;
+}
+
+Bytes standardGuid(uint8_t tag) { return {tag, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71}; }
+const Bytes kAmbisonicGuid = {1, 0, 0, 0, 0x21, 0x07, 0xD3, 0x11, 0x86, 0x44, 0xC8, 0xC1, 0xCA, 0, 0, 0};
+
+// An extensible record whose cbSize (at byte 36) is too small for the extensible fields.
+Bytes extensibleWithoutFields()
+{
+    Bytes b = test::ReadFileBytes(test::SamplesDir() / "sox-24-extensible-s.wav");
+    b[36] = 0;
+    return b;
+}
+
+TEST(Convert, SkipsWhatItDoesNotTakeWithTheReason)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    auto sample = [](const char* name) { return test::ReadFileBytes(test::SamplesDir() / name); };
+    const struct {
+        const char* what;
+        Bytes bytes;
+        const char* reason;
+    } cases[] = {
+        {"IMA ADPCM", sample("sox-imaadpcm-s.wav"), "not PCM (format tag 0x0011)"},
+        {"MS ADPCM", sample("sox-msadpcm-stereo-s.wav"), "not PCM (format tag 0x0002)"},
+        {"A-law", sample("sox-alaw-s.wav"), "not PCM (format tag 0x0006)"},
+        {"mu-law", sample("sox-ulaw-s.wav"), "not PCM (format tag 0x0007)"},
+        {"extensible MS ADPCM", extensibleWithGuid(standardGuid(2)), "not PCM (format tag 0xFFFE, sub-format 0x0002)"},
+        {"extensible mu-law", extensibleWithGuid(standardGuid(7)), "not PCM (format tag 0xFFFE, sub-format 0x0007)"},
+        {"extensible, foreign GUID", extensibleWithGuid(kAmbisonicGuid),
+            "not PCM (format tag 0xFFFE, sub-format {00000001-0721-11D3-8644-C8C1CA000000})"},
+        {"extensible without its fields", extensibleWithoutFields(), "not PCM (format tag 0xFFFE, no sub-format)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        test::WriteFileBytes(dir.file("a.wav"), c.bytes);
+        RunResult r = run({"convert", dir.file("a.wav")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "skipped " + dir.file("a.wav") + ": " + c.reason + "\n");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(test::ReadFileBytes(dir.file("a.wav")), c.bytes);
+        EXPECT_EQ(folderEntries(dir), std::vector<std::string>{"a.wav"});
+    }
+}
+
+TEST(Convert, ConvertsExtensibleAndFloatFiles)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    for (const char* name : {"sox-24-extensible-s.wav", "ffmpeg-24-extensible-s.wav", "sox-float-s.wav"}) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        fs::copy_file(test::SamplesDir() / name, dir.file("a.wav"));
+        RunResult r = run({"convert", dir.file("a.wav")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "converted " + dir.file("a.wav") + "\n");
+        EXPECT_EQ(folderEntries(dir), (std::vector<std::string>{"a.org", "a.wav"}));
+    }
+}
+
+// subFormat, validBits and channelMask for extensible files only: numbers, a foreign GUID
+// as its text, null (text form "none") when the record cannot hold them.
+TEST(Info, ExtensibleFields)
+{
+    ORVELLE_REQUIRE_SAMPLES();
+    const struct {
+        const char* what;
+        Bytes bytes;
+        json want; // the three fields, or null when the keys must be absent
+        const char* text;
+    } cases[] = {
+        {"sox 24-bit", test::ReadFileBytes(test::SamplesDir() / "sox-24-extensible-s.wav"),
+            {{"subFormat", 1}, {"validBits", 24}, {"channelMask", 3}}, "channelMask: 3\nsubFormat: 1\nvalidBits: 24\n"},
+        {"ffmpeg 6 channels", test::ReadFileBytes(test::SamplesDir() / "ffmpeg-16-6ch-s.wav"),
+            {{"subFormat", 1}, {"validBits", 16}, {"channelMask", 63}},
+            "channelMask: 63\nsubFormat: 1\nvalidBits: 16\n"},
+        {"foreign GUID", extensibleWithGuid(kAmbisonicGuid),
+            {{"subFormat", "{00000001-0721-11D3-8644-C8C1CA000000}"}, {"validBits", 24}, {"channelMask", 3}},
+            "subFormat: {00000001-0721-11D3-8644-C8C1CA000000}\n"},
+        {"no fields", extensibleWithoutFields(),
+            {{"subFormat", nullptr}, {"validBits", nullptr}, {"channelMask", nullptr}},
+            "channelMask: none\nsubFormat: none\nvalidBits: none\n"},
+        {"float, not extensible", test::ReadFileBytes(test::SamplesDir() / "sox-float-s.wav"), nullptr, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        test::WriteFileBytes(dir.file("a.wav"), c.bytes);
+        RunResult r = run({"info", "--json", dir.file("a.wav")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const json got = json::parse(r.out);
+        for (const char* key : {"subFormat", "validBits", "channelMask"}) {
+            if (c.want.is_null()) {
+                EXPECT_FALSE(got.contains(key)) << key;
+            } else {
+                EXPECT_EQ(got.at(key), c.want.at(key)) << key;
+            }
+        }
+        RunResult text = run({"info", dir.file("a.wav")});
+        ASSERT_EQ(text.status, 0) << text.err;
+        EXPECT_NE(text.out.find(c.text), std::string::npos) << text.out;
+        if (c.want.is_null()) {
+            EXPECT_EQ(text.out.find("subFormat"), std::string::npos) << text.out;
+        }
+    }
+}
+
 } // namespace
 } // namespace orvelle

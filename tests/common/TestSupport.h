@@ -142,4 +142,22 @@ inline Bytes RiffWave(const Bytes& chunks)
     return b;
 }
 
+// A top-level chunk of a clean RIFF image: id, body offset, size.
+struct Chunk {
+    std::string id;
+    size_t at;
+    uint32_t size;
+};
+
+inline std::vector<Chunk> TopLevelChunks(const Bytes& f)
+{
+    std::vector<Chunk> out;
+    for (size_t p = 12; p + 8 <= f.size();) {
+        const uint32_t size = GetLE32(f, p + 4);
+        out.push_back({std::string(f.begin() + p, f.begin() + p + 4), p + 8, size});
+        p += 8 + size + (size & 1);
+    }
+    return out;
+}
+
 } // namespace orvelle::test
