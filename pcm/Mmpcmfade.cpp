@@ -1,0 +1,321 @@
+#include "pcm/Mmpcmfade.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "util/Mmutils.h"
+
+namespace orvelle {
+
+namespace pcmfade {
+bool Overflow = false;
+} // namespace pcmfade
+
+namespace {
+
+__extension__ typedef __int128 Int128;
+
+constexpr int32_t kUnity = 16384;
+constexpr int kLanes = 16; // samples per step of the vector kernels
+
+// How the samples lie: bytes per sample, bytes per frame, channels faded (1 or 2).
+struct Layout {
+    int bytes;
+    int frameSize;
+    int channels;
+    bool contiguous() const { return frameSize == bytes * channels; }
+};
+
+// The exact stepping of one channel's gain over a ramp of `frames` frames from g0 towards
+// g1: per frame the gain grows by q and, whenever the accumulator (starting at half a ramp)
+// runs below 0 after taking r off, by one more. Over the whole ramp it arrives at g1.
+struct GainRamp {
+    int64_t frames, q, r, half, g0;
+    int dir;
+
+    GainRamp(int32_t from, int32_t to, int64_t length) : frames(length), half(length / 2), g0(from)
+    {
+        const int64_t delta = to >= from ? int64_t{to} - from : int64_t{from} - to;
+        q = delta / frames;
+        r = delta % frames;
+        dir = to >= from ? 1 : -1;
+    }
+    bool constant(int32_t gain) const { return q == 0 && r == 0 && g0 == gain; }
+
+    // The gain and accumulator for frame m, in closed form: after m steps the accumulator has
+    // wrapped c times, the one c that puts half - m*r + c*frames into 0..frames-1.
+    void at(int64_t m, int64_t& gain, int64_t& acc) const
+    {
+        const Int128 taken = Int128{m} * r;
+        const int64_t wraps = static_cast<int64_t>((taken + (frames - 1 - half)) / frames);
+        acc = static_cast<int64_t>(half - taken + Int128{wraps} * frames);
+        gain = g0 + dir * (m * q + wraps);
+    }
+    int32_t gainAt(int64_t m) const
+    {
+        int64_t gain, acc;
+        at(m, gain, acc);
+        return static_cast<int32_t>(gain); // between g0 and g1 for m <= frames
+    }
+};
+
+// floor(s * g / 16384), clipped to the sample range on the side of the sample's sign.
+template <int32_t Lo, int32_t Hi> inline int32_t scaleSample(int32_t s, int64_t gain, bool& clipped)
+{
+    const int64_t v = (int64_t{s} * gain) >> 14;
+    if (v < Lo || v > Hi) {
+        clipped = true;
+        return s >= 0 ? Hi : Lo;
+    }
+    return static_cast<int32_t>(v);
+}
+
+template <bool Is16> inline void scaleAt(uint8_t* p, int64_t gain, bool& clipped)
+{
+    if constexpr (Is16) {
+        int16_t s;
+        std::memcpy(&s, p, 2);
+        const auto out = static_cast<int16_t>(scaleSample<-32768, 32767>(s, gain, clipped));
+        std::memcpy(p, &out, 2);
+    } else {
+        *p = static_cast<uint8_t>(scaleSample<-128, 127>(*p - 128, gain, clipped) + 128);
+    }
+}
+
+// `count` samples of one channel, `stride` bytes apart, from frame `first` of the ramp on.
+template <bool Is16>
+void rampScalar(uint8_t* p, int64_t count, int stride, const GainRamp& ramp, int64_t first, bool& clipped)
+{
+    int64_t gain, acc;
+    ramp.at(first, gain, acc);
+    for (int64_t k = 0; k < count; ++k, p += stride) {
+        scaleAt<Is16>(p, gain, clipped);
+        gain += ramp.dir * ramp.q;
+        acc -= ramp.r;
+        if (acc < 0) {
+            acc += ramp.frames;
+            gain += ramp.dir;
+        }
+    }
+}
+
+// Per-lane state of the vector kernels: lane j holds channel j % channels at frame
+// j / channels, and one step moves every lane on by kLanes / channels frames.
+struct Lanes {
+    int32_t gain[kLanes], acc[kLanes], step[kLanes], rest[kLanes], dir[kLanes];
+    int32_t frames;
+};
+
+// The kernels are built for AVX-512F, AVX2 and the baseline; the loader picks the one the
+// processor runs. Lanes are 32-bit: gains of 0..65535 keep s * g inside 32 bits, and with
+// gains that are not negative, clipping on the side of the sample's sign is plain saturation.
+#define ORVELLE_FADE_KERNEL __attribute__((target_clones("avx512f", "avx2", "default")))
+
+typedef int32_t VInt __attribute__((vector_size(kLanes * 4)));
+
+#define ORVELLE_LANES_LOAD                                                                                             \
+    VInt gain, acc, step, rest, dir;                                                                                   \
+    std::memcpy(&gain, l.gain, sizeof gain);                                                                           \
+    std::memcpy(&acc, l.acc, sizeof acc);                                                                              \
+    std::memcpy(&step, l.step, sizeof step);                                                                           \
+    std::memcpy(&rest, l.rest, sizeof rest);                                                                           \
+    std::memcpy(&dir, l.dir, sizeof dir);                                                                              \
+    const VInt frames = VInt{} + l.frames;                                                                             \
+    VInt clipped = {}
+
+#define ORVELLE_LANES_STEP                                                                                             \
+    acc -= rest;                                                                                                       \
+    const VInt wrap = acc < 0;                                                                                         \
+    acc += wrap & frames;                                                                                              \
+    gain += step + (wrap & dir)
+
+// Vectors go by reference: by value they would change the calling convention per target.
+template <int32_t Lo, int32_t Hi>
+[[gnu::always_inline]] inline void scaleLanes(VInt& s, const VInt& gain, VInt& clipped)
+{
+    const VInt lo = VInt{} + Lo, hi = VInt{} + Hi;
+    const VInt v = (s * gain) >> 14;
+    s = v < lo ? lo : v;
+    s = s > hi ? hi : s;
+    clipped |= s != v;
+}
+
+[[gnu::always_inline]] inline bool anyLane(const VInt& v)
+{
+    int32_t lanes[kLanes];
+    std::memcpy(lanes, &v, sizeof lanes);
+    int32_t any = 0;
+    for (int32_t x : lanes)
+        any |= x;
+    return any != 0;
+}
+
+ORVELLE_FADE_KERNEL bool rampLanes16(uint8_t* p, int64_t steps, const Lanes& l)
+{
+    typedef int16_t VSample __attribute__((vector_size(kLanes * 2)));
+    ORVELLE_LANES_LOAD;
+    for (int64_t i = 0; i < steps; ++i, p += sizeof(VSample)) {
+        VSample in;
+        std::memcpy(&in, p, sizeof in);
+        VInt s = __builtin_convertvector(in, VInt);
+        scaleLanes<-32768, 32767>(s, gain, clipped);
+        const VSample out = __builtin_convertvector(s, VSample);
+        std::memcpy(p, &out, sizeof out);
+        ORVELLE_LANES_STEP;
+    }
+    return anyLane(clipped);
+}
+
+ORVELLE_FADE_KERNEL bool rampLanes8(uint8_t* p, int64_t steps, const Lanes& l)
+{
+    typedef uint8_t VSample __attribute__((vector_size(kLanes)));
+    ORVELLE_LANES_LOAD;
+    for (int64_t i = 0; i < steps; ++i, p += sizeof(VSample)) {
+        VSample in;
+        std::memcpy(&in, p, sizeof in);
+        VInt s = __builtin_convertvector(in, VInt) - 128;
+        scaleLanes<-128, 127>(s, gain, clipped);
+        const VSample out = __builtin_convertvector(s + 128, VSample);
+        std::memcpy(p, &out, sizeof out);
+        ORVELLE_LANES_STEP;
+    }
+    return anyLane(clipped);
+}
+
+bool fitsLanes(const GainRamp& ramp, int32_t g1)
+{
+    return ramp.frames <= INT32_MAX && ramp.g0 >= 0 && ramp.g0 <= 65535 && g1 >= 0 && g1 <= 65535;
+}
+
+// Runs the vector kernel over the whole steps of contiguous data; returns the frames done.
+template <bool Is16>
+int64_t rampVector(uint8_t* p, int64_t samples, const Layout& lay, const GainRamp* ramps, bool& clipped)
+{
+    const int64_t perStep = kLanes / lay.channels;
+    const int64_t steps = samples / perStep;
+    if (steps == 0)
+        return 0;
+    Lanes l;
+    l.frames = static_cast<int32_t>(ramps[0].frames);
+    for (int j = 0; j < kLanes; ++j) {
+        const GainRamp& ramp = ramps[j % lay.channels];
+        int64_t gain, acc;
+        ramp.at(j / lay.channels, gain, acc);
+        const Int128 taken = Int128{perStep} * ramp.r;
+        l.gain[j] = static_cast<int32_t>(gain);
+        l.acc[j] = static_cast<int32_t>(acc);
+        l.rest[j] = static_cast<int32_t>(taken % ramp.frames);
+        l.step[j] = static_cast<int32_t>(ramp.dir * (perStep * ramp.q + static_cast<int64_t>(taken / ramp.frames)));
+        l.dir[j] = ramp.dir;
+    }
+    if ((Is16 ? rampLanes16 : rampLanes8)(p, steps, l))
+        clipped = true;
+    return steps * perStep;
+}
+
+template <bool Is16> void fillSilence(uint8_t* p, int64_t count, int stride)
+{
+    for (int64_t k = 0; k < count; ++k, p += stride)
+        std::memset(p, Is16 ? 0 : 128, Is16 ? 2 : 1);
+}
+
+// One segment: `n` bytes at `p`, on the ramp of `distance` bytes from gains `from` to the
+// gains `to` of the next point. Stores the gains for the frame after the last one handled.
+template <bool Is16> bool fadeSegment(uint8_t* p, int64_t n, const Layout& lay, int64_t distance, const int32_t* from,
+    const int32_t* to, int32_t* reached)
+{
+    const int64_t frames = distance / lay.frameSize;
+    if (frames == 0) { // a point closer than one frame: its gains apply at once
+        std::copy_n(to, lay.channels, reached);
+        return false;
+    }
+    const int64_t samples = n / lay.frameSize;
+    const GainRamp ramps[2] = {GainRamp(from[0], to[0], frames), GainRamp(from[1], to[1], frames)};
+    bool unity = true, silent = true, vector = lay.contiguous();
+    for (int c = 0; c < lay.channels; ++c) {
+        reached[c] = ramps[c].gainAt(samples);
+        unity = unity && ramps[c].constant(kUnity);
+        silent = silent && ramps[c].constant(0);
+        vector = vector && fitsLanes(ramps[c], to[c]);
+    }
+    bool clipped = false;
+    if (unity || samples == 0)
+        return false;
+    if (silent && lay.contiguous()) {
+        std::memset(p, Is16 ? 0 : 128, static_cast<size_t>(samples * lay.frameSize));
+        return false;
+    }
+    // The vector kernel handles both channels of a stereo frame together; a unity or silent
+    // channel there comes out as it would when skipped (s * 16384 >> 14 is s, s * 0 is 0).
+    const int64_t done = vector ? rampVector<Is16>(p, samples, lay, ramps, clipped) : 0;
+    for (int c = 0; c < lay.channels; ++c) {
+        uint8_t* first = p + done * lay.frameSize + c * lay.bytes;
+        if (done == 0 && ramps[c].constant(kUnity))
+            continue;
+        if (done == 0 && ramps[c].constant(0))
+            fillSilence<Is16>(first, samples, lay.frameSize);
+        else
+            rampScalar<Is16>(first, samples - done, lay.frameSize, ramps[c], done, clipped);
+    }
+    return clipped;
+}
+
+template <bool Is16> bool volumeFade(const TWaveFormatEx* format, void* data, int32_t count, TMMFadeList* list)
+{
+    pcmfade::Overflow = false;
+    if (format == nullptr || format->wFormatTag != WAVE_FORMAT_PCM || format->nChannels == 0 || list == nullptr ||
+        (data == nullptr && count > 0))
+        return false;
+    const int bytes = Is16 ? 2 : 1;
+    const Layout lay{bytes, bytes * format->nChannels, std::min<int>(format->nChannels, 2)};
+    TMMFadePlayState& state = list->PlayState;
+    state.Index = Max(list->LocateFadePoint(state.Position) - 1, 0);
+    auto* p = static_cast<uint8_t*>(data);
+    int64_t remaining = count;
+    while (remaining > 0 && state.Index < list->Count()) {
+        const TMMFadePoint& point = list->Get(state.Index);
+        const int64_t distance = int64_t{point.Position} - state.Position;
+        const int64_t n = std::min(remaining, distance);
+        if (n > 0) {
+            const int32_t from[2] = {state.LeftVolume, state.RightVolume};
+            const int32_t to[2] = {point.LeftVolume, point.RightVolume};
+            int32_t reached[2] = {state.LeftVolume, state.RightVolume};
+            if (fadeSegment<Is16>(p, n, lay, distance, from, to, reached))
+                pcmfade::Overflow = true;
+            state.LeftVolume = reached[0];
+            state.RightVolume = reached[1]; // a mono fade leaves the second gain as it was
+            p += n;
+            remaining -= n;
+            state.Position = static_cast<int32_t>(state.Position + n); // n <= distance: stays at or before the point
+        }
+        if (state.Position >= point.Position)
+            ++state.Index;
+    }
+    return pcmfade::Overflow;
+}
+
+} // namespace
+
+bool pcmVolumeFade8(const TWaveFormatEx* format, void* data, int32_t count, TMMFadeList* list)
+{
+    return volumeFade<false>(format, data, count, list);
+}
+
+bool pcmVolumeFade16(const TWaveFormatEx* format, void* data, int32_t count, TMMFadeList* list)
+{
+    return volumeFade<true>(format, data, count, list);
+}
+
+bool pcmVolumeFade(const TWaveFormatEx* format, void* data, int32_t count, TMMFadeList* list)
+{
+    if (format == nullptr || format->wFormatTag != WAVE_FORMAT_PCM)
+        return false;
+    // Other sample sizes would be read as 16-bit samples and come out garbled.
+    if (format->wBitsPerSample == 8)
+        return pcmVolumeFade8(format, data, count, list);
+    if (format->wBitsPerSample == 16)
+        return pcmVolumeFade16(format, data, count, list);
+    return false;
+}
+
+} // namespace orvelle
