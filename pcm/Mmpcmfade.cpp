@@ -7,8 +7,13 @@
 
 namespace orvelle {
 
+namespace {
+int laneLimit = 16; // widest vector kernel the ramps may use
+} // namespace
+
 namespace pcmfade {
 bool Overflow = false;
+void limitVectorLanes(int lanes) { laneLimit = lanes; }
 } // namespace pcmfade
 
 namespace {
@@ -16,7 +21,6 @@ namespace {
 __extension__ typedef __int128 Int128;
 
 constexpr int32_t kUnity = 16384;
-constexpr int kLanes = 16; // samples per step of the vector kernels
 
 // How the samples lie: bytes per sample, bytes per frame, channels faded (1 or 2).
 struct Layout {
@@ -100,86 +104,159 @@ void rampScalar(uint8_t* p, int64_t count, int stride, const GainRamp& ramp, int
 }
 
 // Per-lane state of the vector kernels: lane j holds channel j % channels at frame
-// j / channels, and one step moves every lane on by kLanes / channels frames.
+// j / channels of the kStepLanes samples one step covers, and a step moves every lane on by
+// kStepLanes / channels frames. The lanes form several vectors that step independently, so
+// that the stepping of one does not wait for the other.
+constexpr int kStepLanes = 32;
+
 struct Lanes {
-    int32_t gain[kLanes], acc[kLanes], step[kLanes], rest[kLanes], dir[kLanes];
+    int32_t gain[kStepLanes], acc[kStepLanes], step[kStepLanes], stepUp[kStepLanes], rest[kStepLanes];
     int32_t frames;
 };
 
-// The kernels are built for AVX-512F, AVX2 and the baseline; the loader picks the one the
-// processor runs. Lanes are 32-bit: gains of 0..65535 keep s * g inside 32 bits, and with
-// gains that are not negative, clipping on the side of the sample's sign is plain saturation.
-#define ORVELLE_FADE_KERNEL __attribute__((target_clones("avx512f", "avx2", "default")))
+// Lanes are 32-bit: gains of 0..65535 keep s * g inside 32 bits, and with gains that are
+// not negative, clipping on the side of the sample's sign is plain saturation. The same
+// source is built for 16 lanes on AVX-512 and for 8 lanes on AVX2.
+#define ORVELLE_INLINE [[gnu::always_inline]] inline
 
-typedef int32_t VInt __attribute__((vector_size(kLanes * 4)));
-
-#define ORVELLE_LANES_LOAD                                                                                             \
-    VInt gain, acc, step, rest, dir;                                                                                   \
-    std::memcpy(&gain, l.gain, sizeof gain);                                                                           \
-    std::memcpy(&acc, l.acc, sizeof acc);                                                                              \
-    std::memcpy(&step, l.step, sizeof step);                                                                           \
-    std::memcpy(&rest, l.rest, sizeof rest);                                                                           \
-    std::memcpy(&dir, l.dir, sizeof dir);                                                                              \
-    const VInt frames = VInt{} + l.frames;                                                                             \
-    VInt clipped = {}
-
-#define ORVELLE_LANES_STEP                                                                                             \
-    acc -= rest;                                                                                                       \
-    const VInt wrap = acc < 0;                                                                                         \
-    acc += wrap & frames;                                                                                              \
-    gain += step + (wrap & dir)
+typedef int32_t V8 __attribute__((vector_size(32)));
+typedef int32_t V16 __attribute__((vector_size(64)));
+typedef int16_t V8s16 __attribute__((vector_size(16)));
+typedef int16_t V16s16 __attribute__((vector_size(32)));
+typedef uint8_t V8u8 __attribute__((vector_size(8)));
+typedef uint8_t V16u8 __attribute__((vector_size(16)));
 
 // Vectors go by reference: by value they would change the calling convention per target.
-template <int32_t Lo, int32_t Hi>
-[[gnu::always_inline]] inline void scaleLanes(VInt& s, const VInt& gain, VInt& clipped)
-{
-    const VInt lo = VInt{} + Lo, hi = VInt{} + Hi;
-    const VInt v = (s * gain) >> 14;
-    s = v < lo ? lo : v;
-    s = s > hi ? hi : s;
-    clipped |= s != v;
-}
+template <typename VInt> struct VLanes {
+    static constexpr int kWidth = sizeof(VInt) / 4;
+    static constexpr int kGroups = kStepLanes / kWidth;
+    VInt gain[kGroups], acc[kGroups], step[kGroups], stepUp[kGroups], rest[kGroups];
+    VInt frames, lowest, highest;
 
-[[gnu::always_inline]] inline bool anyLane(const VInt& v)
-{
-    int32_t lanes[kLanes];
-    std::memcpy(lanes, &v, sizeof lanes);
-    int32_t any = 0;
-    for (int32_t x : lanes)
-        any |= x;
-    return any != 0;
-}
-
-ORVELLE_FADE_KERNEL bool rampLanes16(uint8_t* p, int64_t steps, const Lanes& l)
-{
-    typedef int16_t VSample __attribute__((vector_size(kLanes * 2)));
-    ORVELLE_LANES_LOAD;
-    for (int64_t i = 0; i < steps; ++i, p += sizeof(VSample)) {
-        VSample in;
-        std::memcpy(&in, p, sizeof in);
-        VInt s = __builtin_convertvector(in, VInt);
-        scaleLanes<-32768, 32767>(s, gain, clipped);
-        const VSample out = __builtin_convertvector(s, VSample);
-        std::memcpy(p, &out, sizeof out);
-        ORVELLE_LANES_STEP;
+    ORVELLE_INLINE explicit VLanes(const Lanes& l)
+    {
+        std::memcpy(gain, l.gain, sizeof gain);
+        std::memcpy(acc, l.acc, sizeof acc);
+        std::memcpy(step, l.step, sizeof step);
+        std::memcpy(stepUp, l.stepUp, sizeof stepUp);
+        std::memcpy(rest, l.rest, sizeof rest);
+        frames = VInt{} + l.frames;
+        lowest = VInt{};
+        highest = VInt{};
     }
-    return anyLane(clipped);
+    // floor(s * g / 16384) clamped to Lo..Hi; the extremes seen tell whether any clipped.
+    template <int32_t Lo, int32_t Hi> ORVELLE_INLINE void scale(VInt& s, int group)
+    {
+        const VInt v = (s * gain[group]) >> 14;
+        lowest = v < lowest ? v : lowest;
+        highest = v > highest ? v : highest;
+        const VInt lo = VInt{} + Lo, hi = VInt{} + Hi;
+        s = v < lo ? lo : v;
+        s = s > hi ? hi : s;
+    }
+    ORVELLE_INLINE void advance(int group)
+    {
+        VInt& a = acc[group];
+        a -= rest[group];
+        const VInt wrap = a < 0;
+        a = wrap ? a + frames : a;
+        gain[group] += wrap ? stepUp[group] : step[group];
+    }
+    template <int32_t Lo, int32_t Hi> ORVELLE_INLINE bool clipped() const
+    {
+        int32_t lo[kWidth], hi[kWidth];
+        std::memcpy(lo, &lowest, sizeof lo);
+        std::memcpy(hi, &highest, sizeof hi);
+        bool any = false;
+        for (int j = 0; j < kWidth; ++j)
+            any = any || lo[j] < Lo || hi[j] > Hi;
+        return any;
+    }
+};
+
+template <typename VInt, typename VSample> ORVELLE_INLINE bool rampLanes16(uint8_t* p, int64_t steps, const Lanes& l)
+{
+    VLanes<VInt> v(l);
+    for (int64_t i = 0; i < steps; ++i) {
+#pragma GCC unroll 4
+        for (int group = 0; group < VLanes<VInt>::kGroups; ++group, p += sizeof(VSample)) {
+            VSample in;
+            std::memcpy(&in, p, sizeof in);
+            VInt s = __builtin_convertvector(in, VInt);
+            v.template scale<-32768, 32767>(s, group);
+            const VSample out = __builtin_convertvector(s, VSample);
+            std::memcpy(p, &out, sizeof out);
+            v.advance(group);
+        }
+    }
+    return v.template clipped<-32768, 32767>();
 }
 
-ORVELLE_FADE_KERNEL bool rampLanes8(uint8_t* p, int64_t steps, const Lanes& l)
+template <typename VInt, typename VSample> ORVELLE_INLINE bool rampLanes8(uint8_t* p, int64_t steps, const Lanes& l)
 {
-    typedef uint8_t VSample __attribute__((vector_size(kLanes)));
-    ORVELLE_LANES_LOAD;
-    for (int64_t i = 0; i < steps; ++i, p += sizeof(VSample)) {
-        VSample in;
-        std::memcpy(&in, p, sizeof in);
-        VInt s = __builtin_convertvector(in, VInt) - 128;
-        scaleLanes<-128, 127>(s, gain, clipped);
-        const VSample out = __builtin_convertvector(s + 128, VSample);
-        std::memcpy(p, &out, sizeof out);
-        ORVELLE_LANES_STEP;
+    VLanes<VInt> v(l);
+    for (int64_t i = 0; i < steps; ++i) {
+#pragma GCC unroll 4
+        for (int group = 0; group < VLanes<VInt>::kGroups; ++group, p += sizeof(VSample)) {
+            VSample in;
+            std::memcpy(&in, p, sizeof in);
+            VInt s = __builtin_convertvector(in, VInt) - 128;
+            v.template scale<-128, 127>(s, group);
+            const VSample out = __builtin_convertvector(s + 128, VSample);
+            std::memcpy(p, &out, sizeof out);
+            v.advance(group);
+        }
     }
-    return anyLane(clipped);
+    return v.template clipped<-128, 127>();
+}
+
+using RampKernel = bool (*)(uint8_t* p, int64_t steps, const Lanes& l);
+
+#if defined(__x86_64__)
+__attribute__((target("arch=x86-64-v4"))) bool rampWide16(uint8_t* p, int64_t steps, const Lanes& l)
+{
+    return rampLanes16<V16, V16s16>(p, steps, l);
+}
+__attribute__((target("arch=x86-64-v4"))) bool rampWide8(uint8_t* p, int64_t steps, const Lanes& l)
+{
+    return rampLanes8<V16, V16u8>(p, steps, l);
+}
+__attribute__((target("avx2"))) bool rampAvx2_16(uint8_t* p, int64_t steps, const Lanes& l)
+{
+    return rampLanes16<V8, V8s16>(p, steps, l);
+}
+__attribute__((target("avx2"))) bool rampAvx2_8(uint8_t* p, int64_t steps, const Lanes& l)
+{
+    return rampLanes8<V8, V8u8>(p, steps, l);
+}
+
+int widestLanes()
+{
+    static const int lanes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq") &&
+            __builtin_cpu_supports("avx512cd")
+        ? 16
+        : (__builtin_cpu_supports("avx2") ? 8 : 0);
+    return lanes;
+}
+#else
+int widestLanes() { return 0; }
+#endif
+
+// The kernel for 16- or 8-bit samples at the widest width allowed and available; null when
+// the ramps stay scalar.
+RampKernel rampKernel(bool is16)
+{
+#if defined(__x86_64__)
+    const int lanes = std::min(widestLanes(), laneLimit);
+    if (lanes >= 16)
+        return is16 ? rampWide16 : rampWide8;
+    if (lanes >= 8)
+        return is16 ? rampAvx2_16 : rampAvx2_8;
+#else
+    (void)is16;
+#endif
+    return nullptr;
 }
 
 bool fitsLanes(const GainRamp& ramp, int32_t g1)
@@ -191,24 +268,28 @@ bool fitsLanes(const GainRamp& ramp, int32_t g1)
 template <bool Is16>
 int64_t rampVector(uint8_t* p, int64_t samples, const Layout& lay, const GainRamp* ramps, bool& clipped)
 {
-    const int64_t perStep = kLanes / lay.channels;
+    const RampKernel kernel = rampKernel(Is16);
+    const int64_t perStep = kStepLanes / lay.channels;
     const int64_t steps = samples / perStep;
-    if (steps == 0)
+    if (kernel == nullptr || steps == 0)
         return 0;
     Lanes l;
     l.frames = static_cast<int32_t>(ramps[0].frames);
-    for (int j = 0; j < kLanes; ++j) {
+    for (int j = 0; j < kStepLanes; ++j) {
         const GainRamp& ramp = ramps[j % lay.channels];
         int64_t gain, acc;
         ramp.at(j / lay.channels, gain, acc);
+        // perStep frames take perStep * r off the accumulator: whole ramps of it add to the
+        // gain at every step, the rest may wrap once more.
         const Int128 taken = Int128{perStep} * ramp.r;
+        const int64_t step = ramp.dir * (perStep * ramp.q + static_cast<int64_t>(taken / ramp.frames));
         l.gain[j] = static_cast<int32_t>(gain);
         l.acc[j] = static_cast<int32_t>(acc);
         l.rest[j] = static_cast<int32_t>(taken % ramp.frames);
-        l.step[j] = static_cast<int32_t>(ramp.dir * (perStep * ramp.q + static_cast<int64_t>(taken / ramp.frames)));
-        l.dir[j] = ramp.dir;
+        l.step[j] = static_cast<int32_t>(step);
+        l.stepUp[j] = static_cast<int32_t>(step + ramp.dir);
     }
-    if ((Is16 ? rampLanes16 : rampLanes8)(p, steps, l))
+    if (kernel(p, steps, l))
         clipped = true;
     return steps * perStep;
 }

@@ -13,6 +13,11 @@ namespace pcmfade {
 // Set when a fade had to clip a sample. pcmVolumeFade8 and pcmVolumeFade16 clear it on
 // entry and return it; one flag serves every fade of the process.
 extern bool Overflow;
+
+// Long ramps run on the widest vector kernel the processor has (16 lanes on AVX-512, 8 on
+// AVX2) and otherwise stay scalar. Every width gives the same bytes; tests and benchmarks
+// cap the width (16, 8, or 0 for none) to reach and compare each.
+void limitVectorLanes(int lanes);
 } // namespace pcmfade
 
 // False with the data unchanged for a null format, a format tag other than PCM, or a

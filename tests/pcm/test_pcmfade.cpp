@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace orvelle {
@@ -412,7 +413,14 @@ void RunTrial(std::mt19937& rng, const Trial& t, int round)
     }
 }
 
-TEST(VolumeFade, MatchesThePlainReferenceOnRandomStreamsAndSplits)
+// Every vector width the processor runs, and none, must give the reference's bytes.
+class VolumeFadeWidths : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override { pcmfade::limitVectorLanes(GetParam()); }
+    void TearDown() override { pcmfade::limitVectorLanes(16); }
+};
+
+TEST_P(VolumeFadeWidths, MatchesThePlainReferenceOnRandomStreamsAndSplits)
 {
     std::mt19937 rng(2026);
     for (const Trial t : {Trial{8, 1, false}, Trial{8, 2, false}, Trial{16, 1, false}, Trial{16, 2, false}})
@@ -423,7 +431,7 @@ TEST(VolumeFade, MatchesThePlainReferenceOnRandomStreamsAndSplits)
         }
 }
 
-TEST(VolumeFade, ArbitraryPointListsMatchTheReferenceWithoutFault)
+TEST_P(VolumeFadeWidths, ArbitraryPointListsMatchTheReferenceWithoutFault)
 {
     std::mt19937 rng(99);
     for (const Trial t : {Trial{8, 1, true}, Trial{8, 2, true}, Trial{16, 1, true}, Trial{16, 2, true}})
@@ -434,8 +442,8 @@ TEST(VolumeFade, ArbitraryPointListsMatchTheReferenceWithoutFault)
         }
 }
 
-// Long ramps at gains the vector kernel takes, so that most samples go through it.
-TEST(VolumeFade, LongRampsMatchTheReference)
+// Long ramps at gains the vector kernels take, so that most samples go through them.
+TEST_P(VolumeFadeWidths, LongRampsMatchTheReference)
 {
     std::mt19937 rng(5);
     for (const Trial t : {Trial{8, 1, false}, Trial{8, 2, false}, Trial{16, 1, false}, Trial{16, 2, false}})
@@ -459,6 +467,9 @@ TEST(VolumeFade, LongRampsMatchTheReference)
             EXPECT_EQ(list.PlayState.LeftVolume, ref.left);
         }
 }
+
+INSTANTIATE_TEST_SUITE_P(Lanes, VolumeFadeWidths, ::testing::Values(16, 8, 0),
+    [](const ::testing::TestParamInfo<int>& info) { return "lanes" + std::to_string(info.param); });
 
 } // namespace
 } // namespace orvelle
