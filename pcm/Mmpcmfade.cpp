@@ -37,11 +37,13 @@ struct GainRamp {
     int64_t frames, q, r, half, g0;
     int dir;
 
-    GainRamp(int32_t from, int32_t to, int64_t length) : frames(length), half(length / 2), g0(from)
+    GainRamp(int32_t from, int32_t to, int64_t length) : frames(length), q(0), r(0), half(length / 2), g0(from)
     {
         const int64_t delta = to >= from ? int64_t{to} - from : int64_t{from} - to;
-        q = delta / frames;
-        r = delta % frames;
+        if (delta != 0) { // a constant gain, the common case, needs no division
+            q = delta / frames;
+            r = delta % frames;
+        }
         dir = to >= from ? 1 : -1;
     }
     bool constant(int32_t gain) const { return q == 0 && r == 0 && g0 == gain; }
@@ -50,10 +52,24 @@ struct GainRamp {
     // wrapped c times, the one c that puts half - m*r + c*frames into 0..frames-1.
     void at(int64_t m, int64_t& gain, int64_t& acc) const
     {
-        const Int128 taken = Int128{m} * r;
-        const int64_t wraps = static_cast<int64_t>((taken + (frames - 1 - half)) / frames);
-        acc = static_cast<int64_t>(half - taken + Int128{wraps} * frames);
+        int64_t wraps = 0;
+        acc = half;
+        if (r != 0) {
+            const Int128 taken = Int128{m} * r;
+            wraps = static_cast<int64_t>((taken + (frames - 1 - half)) / frames);
+            acc = static_cast<int64_t>(half - taken + Int128{wraps} * frames);
+        }
         gain = g0 + dir * (m * q + wraps);
+    }
+    // The same stepping one frame at a time, as the sample loops do.
+    void next(int64_t& gain, int64_t& acc) const
+    {
+        gain += dir * q;
+        acc -= r;
+        if (acc < 0) {
+            acc += frames;
+            gain += dir;
+        }
     }
     int32_t gainAt(int64_t m) const
     {
@@ -94,12 +110,7 @@ void rampScalar(uint8_t* p, int64_t count, int stride, const GainRamp& ramp, int
     ramp.at(first, gain, acc);
     for (int64_t k = 0; k < count; ++k, p += stride) {
         scaleAt<Is16>(p, gain, clipped);
-        gain += ramp.dir * ramp.q;
-        acc -= ramp.r;
-        if (acc < 0) {
-            acc += ramp.frames;
-            gain += ramp.dir;
-        }
+        ramp.next(gain, acc);
     }
 }
 
@@ -275,19 +286,22 @@ int64_t rampVector(uint8_t* p, int64_t samples, const Layout& lay, const GainRam
         return 0;
     Lanes l;
     l.frames = static_cast<int32_t>(ramps[0].frames);
-    for (int j = 0; j < kStepLanes; ++j) {
-        const GainRamp& ramp = ramps[j % lay.channels];
-        int64_t gain, acc;
-        ramp.at(j / lay.channels, gain, acc);
+    for (int c = 0; c < lay.channels; ++c) {
+        const GainRamp& ramp = ramps[c];
         // perStep frames take perStep * r off the accumulator: whole ramps of it add to the
-        // gain at every step, the rest may wrap once more.
-        const Int128 taken = Int128{perStep} * ramp.r;
-        const int64_t step = ramp.dir * (perStep * ramp.q + static_cast<int64_t>(taken / ramp.frames));
-        l.gain[j] = static_cast<int32_t>(gain);
-        l.acc[j] = static_cast<int32_t>(acc);
-        l.rest[j] = static_cast<int32_t>(taken % ramp.frames);
-        l.step[j] = static_cast<int32_t>(step);
-        l.stepUp[j] = static_cast<int32_t>(step + ramp.dir);
+        // gain at every step, the rest may wrap once more. Both fit 32 bits: r < frames.
+        const int64_t taken = perStep * ramp.r;
+        const int64_t step = ramp.dir * (perStep * ramp.q + taken / ramp.frames);
+        int64_t gain, acc;
+        ramp.at(0, gain, acc);
+        for (int64_t m = 0; m < perStep; ++m, ramp.next(gain, acc)) {
+            const auto j = static_cast<size_t>(m * lay.channels + c);
+            l.gain[j] = static_cast<int32_t>(gain);
+            l.acc[j] = static_cast<int32_t>(acc);
+            l.rest[j] = static_cast<int32_t>(taken % ramp.frames);
+            l.step[j] = static_cast<int32_t>(step);
+            l.stepUp[j] = static_cast<int32_t>(step + ramp.dir);
+        }
     }
     if (kernel(p, steps, l))
         clipped = true;
