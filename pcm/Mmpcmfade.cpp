@@ -185,40 +185,25 @@ template <typename VInt> struct VLanes {
     }
 };
 
-template <typename VInt, typename VSample> ORVELLE_INLINE bool rampLanes16(uint8_t* p, int64_t steps, const Lanes& l)
+// Signed 16-bit samples, or unsigned 8-bit ones with 128 as silence.
+template <typename VInt, typename VSample> ORVELLE_INLINE bool rampLanes(uint8_t* p, int64_t steps, const Lanes& l)
 {
+    constexpr bool is16 = sizeof(VSample) / VLanes<VInt>::kWidth == 2;
+    constexpr int32_t bias = is16 ? 0 : 128, lo = is16 ? -32768 : -128, hi = is16 ? 32767 : 127;
     VLanes<VInt> v(l);
     for (int64_t i = 0; i < steps; ++i) {
 #pragma GCC unroll 4
         for (int group = 0; group < VLanes<VInt>::kGroups; ++group, p += sizeof(VSample)) {
             VSample in;
             std::memcpy(&in, p, sizeof in);
-            VInt s = __builtin_convertvector(in, VInt);
-            v.template scale<-32768, 32767>(s, group);
-            const VSample out = __builtin_convertvector(s, VSample);
+            VInt s = __builtin_convertvector(in, VInt) - bias;
+            v.template scale<lo, hi>(s, group);
+            const VSample out = __builtin_convertvector(s + bias, VSample);
             std::memcpy(p, &out, sizeof out);
             v.advance(group);
         }
     }
-    return v.template clipped<-32768, 32767>();
-}
-
-template <typename VInt, typename VSample> ORVELLE_INLINE bool rampLanes8(uint8_t* p, int64_t steps, const Lanes& l)
-{
-    VLanes<VInt> v(l);
-    for (int64_t i = 0; i < steps; ++i) {
-#pragma GCC unroll 4
-        for (int group = 0; group < VLanes<VInt>::kGroups; ++group, p += sizeof(VSample)) {
-            VSample in;
-            std::memcpy(&in, p, sizeof in);
-            VInt s = __builtin_convertvector(in, VInt) - 128;
-            v.template scale<-128, 127>(s, group);
-            const VSample out = __builtin_convertvector(s + 128, VSample);
-            std::memcpy(p, &out, sizeof out);
-            v.advance(group);
-        }
-    }
-    return v.template clipped<-128, 127>();
+    return v.template clipped<lo, hi>();
 }
 
 using RampKernel = bool (*)(uint8_t* p, int64_t steps, const Lanes& l);
@@ -226,19 +211,19 @@ using RampKernel = bool (*)(uint8_t* p, int64_t steps, const Lanes& l);
 #if defined(__x86_64__)
 __attribute__((target("arch=x86-64-v4"))) bool rampWide16(uint8_t* p, int64_t steps, const Lanes& l)
 {
-    return rampLanes16<V16, V16s16>(p, steps, l);
+    return rampLanes<V16, V16s16>(p, steps, l);
 }
 __attribute__((target("arch=x86-64-v4"))) bool rampWide8(uint8_t* p, int64_t steps, const Lanes& l)
 {
-    return rampLanes8<V16, V16u8>(p, steps, l);
+    return rampLanes<V16, V16u8>(p, steps, l);
 }
 __attribute__((target("avx2"))) bool rampAvx2_16(uint8_t* p, int64_t steps, const Lanes& l)
 {
-    return rampLanes16<V8, V8s16>(p, steps, l);
+    return rampLanes<V8, V8s16>(p, steps, l);
 }
 __attribute__((target("avx2"))) bool rampAvx2_8(uint8_t* p, int64_t steps, const Lanes& l)
 {
-    return rampLanes8<V8, V8u8>(p, steps, l);
+    return rampLanes<V8, V8u8>(p, steps, l);
 }
 
 int widestLanes()

@@ -420,27 +420,22 @@ protected:
     void TearDown() override { pcmfade::limitVectorLanes(16); }
 };
 
-TEST_P(VolumeFadeWidths, MatchesThePlainReferenceOnRandomStreamsAndSplits)
+// 8- and 16-bit, mono and stereo, `rounds` random streams each.
+void RunTrials(uint32_t seed, bool wild, int rounds)
 {
-    std::mt19937 rng(2026);
-    for (const Trial t : {Trial{8, 1, false}, Trial{8, 2, false}, Trial{16, 1, false}, Trial{16, 2, false}})
-        for (int round = 0; round < 300; ++round) {
-            RunTrial(rng, t, round);
-            if (HasFatalFailure())
-                return;
-        }
+    std::mt19937 rng(seed);
+    for (int bits : {8, 16})
+        for (int channels : {1, 2})
+            for (int round = 0; round < rounds; ++round) {
+                RunTrial(rng, Trial{bits, channels, wild}, round);
+                if (::testing::Test::HasFatalFailure())
+                    return;
+            }
 }
 
-TEST_P(VolumeFadeWidths, ArbitraryPointListsMatchTheReferenceWithoutFault)
-{
-    std::mt19937 rng(99);
-    for (const Trial t : {Trial{8, 1, true}, Trial{8, 2, true}, Trial{16, 1, true}, Trial{16, 2, true}})
-        for (int round = 0; round < 300; ++round) {
-            RunTrial(rng, t, round);
-            if (HasFatalFailure())
-                return;
-        }
-}
+TEST_P(VolumeFadeWidths, MatchesThePlainReferenceOnRandomStreamsAndSplits) { RunTrials(2026, false, 300); }
+
+TEST_P(VolumeFadeWidths, ArbitraryPointListsMatchTheReferenceWithoutFault) { RunTrials(99, true, 300); }
 
 // Long ramps at gains the vector kernels take, so that most samples go through them.
 TEST_P(VolumeFadeWidths, LongRampsMatchTheReference)
