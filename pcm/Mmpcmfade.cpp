@@ -170,7 +170,7 @@ template <typename VInt> struct VLanes {
         VInt& a = acc[group];
         a -= rest[group];
         const VInt wrap = a < 0;
-        a = wrap ? a + frames : a;
+        a += wrap & frames; // added only where it wrapped: elsewhere a + frames may not fit
         gain[group] += wrap ? stepUp[group] : step[group];
     }
     template <int32_t Lo, int32_t Hi> ORVELLE_INLINE bool clipped() const
