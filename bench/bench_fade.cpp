@@ -66,8 +66,10 @@ void Shapes(benchmark::internal::Benchmark* b)
     b->ArgNames({"bits", "ch", "from", "to", "lanes"});
     for (int bits : {8, 16})
         for (int ch : {1, 2}) {
-            for (int lanes : {16, 8, 0})
-                b->Args({bits, ch, 4096, 24576, lanes}); // ramp
+            for (int lanes : {16, 8, 0}) {
+                b->Args({bits, ch, 4096, 24576, lanes}); // ramp through unity, may clip
+                b->Args({bits, ch, 16384, 0, lanes}); // fade out: cannot clip
+            }
             b->Args({bits, ch, 16384, 16384, 16}); // unity
             b->Args({bits, ch, 0, 0, 16}); // silent
         }

@@ -114,116 +114,145 @@ void rampScalar(uint8_t* p, int64_t count, int stride, const GainRamp& ramp, int
     }
 }
 
-// Per-lane state of the vector kernels: lane j holds channel j % channels at frame
-// j / channels of the kStepLanes samples one step covers, and a step moves every lane on by
-// kStepLanes / channels frames. The lanes form several vectors that step independently, so
-// that the stepping of one does not wait for the other.
-constexpr int kStepLanes = 32;
+// The vector kernels step 32 samples (16-bit) or 64 (8-bit) at a time. Lanes holds, for
+// each sample j of such a step, the gain and accumulator of its channel at its frame, and the
+// gain and accumulator change of one step (a step moves every sample on by the same number
+// of frames).
+constexpr int kMaxStepSamples = 64;
 
 struct Lanes {
-    int32_t gain[kStepLanes], acc[kStepLanes], step[kStepLanes], stepUp[kStepLanes], rest[kStepLanes];
+    int32_t gain[kMaxStepSamples], acc[kMaxStepSamples], step[kMaxStepSamples], stepUp[kMaxStepSamples],
+        rest[kMaxStepSamples];
     int32_t frames;
 };
 
+constexpr int stepSamples(bool is16) { return is16 ? 32 : 64; }
+
 // Lanes are 32-bit: gains of 0..65535 keep s * g inside 32 bits, and with gains that are
-// not negative, clipping on the side of the sample's sign is plain saturation. The same
+// not negative, clipping on the side of the sample's sign is plain saturation. The data is
+// loaded as 32-bit words and split by shifts into one vector per position in the word (2
+// samples of 16 bits, 4 of 8), so no lane ever crosses another; each such vector holds one
+// channel, and each steps on its own, so that their stepping runs side by side. The same
 // source is built for 16 lanes on AVX-512 and for 8 lanes on AVX2.
 #define ORVELLE_INLINE [[gnu::always_inline]] inline
 
 typedef int32_t V8 __attribute__((vector_size(32)));
 typedef int32_t V16 __attribute__((vector_size(64)));
-typedef int16_t V8s16 __attribute__((vector_size(16)));
-typedef int16_t V16s16 __attribute__((vector_size(32)));
-typedef uint8_t V8u8 __attribute__((vector_size(8)));
-typedef uint8_t V16u8 __attribute__((vector_size(16)));
 
 // Vectors go by reference: by value they would change the calling convention per target.
-template <typename VInt> struct VLanes {
+template <typename VInt, int Bytes> struct WordLanes {
+    typedef uint32_t VWord __attribute__((vector_size(sizeof(VInt))));
     static constexpr int kWidth = sizeof(VInt) / 4;
-    static constexpr int kGroups = kStepLanes / kWidth;
+    static constexpr int kPerWord = 4 / Bytes;
+    static constexpr int kLoads = stepSamples(Bytes == 2) / (kWidth * kPerWord);
+    static constexpr int kGroups = kLoads * kPerWord;
+    static constexpr int32_t kLo = Bytes == 2 ? -32768 : -128, kHi = Bytes == 2 ? 32767 : 127;
+
     VInt gain[kGroups], acc[kGroups], step[kGroups], stepUp[kGroups], rest[kGroups];
     VInt frames, lowest, highest;
 
-    ORVELLE_INLINE explicit VLanes(const Lanes& l)
+    // Lane i of group g holds sample `sampleOf(g, i)` of the step.
+    static constexpr int sampleOf(int g, int i)
     {
-        std::memcpy(gain, l.gain, sizeof gain);
-        std::memcpy(acc, l.acc, sizeof acc);
-        std::memcpy(step, l.step, sizeof step);
-        std::memcpy(stepUp, l.stepUp, sizeof stepUp);
-        std::memcpy(rest, l.rest, sizeof rest);
+        return (g / kPerWord) * kWidth * kPerWord + i * kPerWord + g % kPerWord;
+    }
+
+    ORVELLE_INLINE explicit WordLanes(const Lanes& l)
+    {
+        for (int g = 0; g < kGroups; ++g)
+            for (int i = 0; i < kWidth; ++i) {
+                const int j = sampleOf(g, i);
+                gain[g][i] = l.gain[j];
+                acc[g][i] = l.acc[j];
+                step[g][i] = l.step[j];
+                stepUp[g][i] = l.stepUp[j];
+                rest[g][i] = l.rest[j];
+            }
         frames = VInt{} + l.frames;
         lowest = VInt{};
         highest = VInt{};
     }
-    // floor(s * g / 16384) clamped to Lo..Hi; the extremes seen tell whether any clipped.
-    template <int32_t Lo, int32_t Hi> ORVELLE_INLINE void scale(VInt& s, int group)
+    // floor(s * g / 16384), clamped when the gains may clip; the extremes seen tell whether any did.
+    template <bool Clamp> ORVELLE_INLINE void scale(VInt& s, int g)
     {
-        const VInt v = (s * gain[group]) >> 14;
-        lowest = v < lowest ? v : lowest;
-        highest = v > highest ? v : highest;
-        const VInt lo = VInt{} + Lo, hi = VInt{} + Hi;
-        s = v < lo ? lo : v;
-        s = s > hi ? hi : s;
+        s = (s * gain[g]) >> 14;
+        if constexpr (Clamp) {
+            lowest = s < lowest ? s : lowest;
+            highest = s > highest ? s : highest;
+            const VInt lo = VInt{} + kLo, hi = VInt{} + kHi;
+            s = s < lo ? lo : s;
+            s = s > hi ? hi : s;
+        }
     }
-    ORVELLE_INLINE void advance(int group)
+    ORVELLE_INLINE void advance(int g)
     {
-        VInt& a = acc[group];
-        a -= rest[group];
+        VInt& a = acc[g];
+        a -= rest[g];
         const VInt wrap = a < 0;
         a += wrap & frames; // added only where it wrapped: elsewhere a + frames may not fit
-        gain[group] += wrap ? stepUp[group] : step[group];
+        gain[g] += wrap ? stepUp[g] : step[g];
     }
-    template <int32_t Lo, int32_t Hi> ORVELLE_INLINE bool clipped() const
+    ORVELLE_INLINE bool clipped() const
     {
-        int32_t lo[kWidth], hi[kWidth];
-        std::memcpy(lo, &lowest, sizeof lo);
-        std::memcpy(hi, &highest, sizeof hi);
         bool any = false;
-        for (int j = 0; j < kWidth; ++j)
-            any = any || lo[j] < Lo || hi[j] > Hi;
+        for (int i = 0; i < kWidth; ++i)
+            any = any || lowest[i] < kLo || highest[i] > kHi;
         return any;
+    }
+    // Sample t of every word, as a signed value.
+    ORVELLE_INLINE static void unpack(const VWord& w, int t, VInt& s)
+    {
+        if constexpr (Bytes == 2)
+            s = t == 0 ? reinterpret_cast<VInt>(w << 16) >> 16 : reinterpret_cast<VInt>(w) >> 16;
+        else
+            s = reinterpret_cast<VInt>((w >> (8 * t)) & 0xFF) - 128;
+    }
+    // Puts the samples back as sample t of every word.
+    ORVELLE_INLINE static void pack(VWord& out, const VInt& s, int t)
+    {
+        if constexpr (Bytes == 2)
+            out |= (reinterpret_cast<VWord>(s) & 0xFFFF) << (16 * t);
+        else
+            out |= reinterpret_cast<VWord>(s + 128) << (8 * t);
     }
 };
 
-// Signed 16-bit samples, or unsigned 8-bit ones with 128 as silence.
-template <typename VInt, typename VSample> ORVELLE_INLINE bool rampLanes(uint8_t* p, int64_t steps, const Lanes& l)
+template <typename VInt, int Bytes, bool Clamp> ORVELLE_INLINE bool rampWords(uint8_t* p, int64_t steps, const Lanes& l)
 {
-    constexpr bool is16 = sizeof(VSample) / VLanes<VInt>::kWidth == 2;
-    constexpr int32_t bias = is16 ? 0 : 128, lo = is16 ? -32768 : -128, hi = is16 ? 32767 : 127;
-    VLanes<VInt> v(l);
+    using W = WordLanes<VInt, Bytes>;
+    typename W::VWord word, out;
+    W v(l);
     for (int64_t i = 0; i < steps; ++i) {
+        for (int k = 0; k < W::kLoads; ++k, p += sizeof word) {
+            std::memcpy(&word, p, sizeof word);
+            out = typename W::VWord{};
 #pragma GCC unroll 4
-        for (int group = 0; group < VLanes<VInt>::kGroups; ++group, p += sizeof(VSample)) {
-            VSample in;
-            std::memcpy(&in, p, sizeof in);
-            VInt s = __builtin_convertvector(in, VInt) - bias;
-            v.template scale<lo, hi>(s, group);
-            const VSample out = __builtin_convertvector(s + bias, VSample);
+            for (int t = 0; t < W::kPerWord; ++t) {
+                const int g = k * W::kPerWord + t;
+                VInt s;
+                W::unpack(word, t, s);
+                v.template scale<Clamp>(s, g);
+                W::pack(out, s, t);
+                v.advance(g);
+            }
             std::memcpy(p, &out, sizeof out);
-            v.advance(group);
         }
     }
-    return v.template clipped<lo, hi>();
+    return Clamp && v.clipped();
 }
 
 using RampKernel = bool (*)(uint8_t* p, int64_t steps, const Lanes& l);
 
 #if defined(__x86_64__)
-__attribute__((target("arch=x86-64-v4"))) bool rampWide16(uint8_t* p, int64_t steps, const Lanes& l)
+template <int Bytes, bool Clamp>
+__attribute__((target("arch=x86-64-v4"))) bool rampWide(uint8_t* p, int64_t steps, const Lanes& l)
 {
-    return rampLanes<V16, V16s16>(p, steps, l);
+    return rampWords<V16, Bytes, Clamp>(p, steps, l);
 }
-__attribute__((target("arch=x86-64-v4"))) bool rampWide8(uint8_t* p, int64_t steps, const Lanes& l)
+template <int Bytes, bool Clamp>
+__attribute__((target("avx2"))) bool rampAvx2(uint8_t* p, int64_t steps, const Lanes& l)
 {
-    return rampLanes<V16, V16u8>(p, steps, l);
-}
-__attribute__((target("avx2"))) bool rampAvx2_16(uint8_t* p, int64_t steps, const Lanes& l)
-{
-    return rampLanes<V8, V8s16>(p, steps, l);
-}
-__attribute__((target("avx2"))) bool rampAvx2_8(uint8_t* p, int64_t steps, const Lanes& l)
-{
-    return rampLanes<V8, V8u8>(p, steps, l);
+    return rampWords<V8, Bytes, Clamp>(p, steps, l);
 }
 
 int widestLanes()
@@ -235,24 +264,29 @@ int widestLanes()
         : (__builtin_cpu_supports("avx2") ? 8 : 0);
     return lanes;
 }
-#else
-int widestLanes() { return 0; }
+
+template <int Bytes> RampKernel kernelFor(int lanes, bool clamp)
+{
+    if (lanes >= 16)
+        return clamp ? rampWide<Bytes, true> : rampWide<Bytes, false>;
+    if (lanes >= 8)
+        return clamp ? rampAvx2<Bytes, true> : rampAvx2<Bytes, false>;
+    return nullptr;
+}
 #endif
 
-// The kernel for 16- or 8-bit samples at the widest width allowed and available; null when
-// the ramps stay scalar.
-RampKernel rampKernel(bool is16)
+// The kernel for 16- or 8-bit samples at the widest width allowed and available, with or
+// without clamping; null when the ramps stay scalar.
+RampKernel rampKernel(bool is16, bool clamp)
 {
 #if defined(__x86_64__)
     const int lanes = std::min(widestLanes(), laneLimit);
-    if (lanes >= 16)
-        return is16 ? rampWide16 : rampWide8;
-    if (lanes >= 8)
-        return is16 ? rampAvx2_16 : rampAvx2_8;
+    return is16 ? kernelFor<2>(lanes, clamp) : kernelFor<1>(lanes, clamp);
 #else
     (void)is16;
-#endif
+    (void)clamp;
     return nullptr;
+#endif
 }
 
 bool fitsLanes(const GainRamp& ramp, int32_t g1)
@@ -260,12 +294,16 @@ bool fitsLanes(const GainRamp& ramp, int32_t g1)
     return ramp.frames <= INT32_MAX && ramp.g0 >= 0 && ramp.g0 <= 65535 && g1 >= 0 && g1 <= 65535;
 }
 
-// Runs the vector kernel over the whole steps of contiguous data; returns the frames done.
-template <bool Is16>
-int64_t rampVector(uint8_t* p, int64_t samples, const Layout& lay, const GainRamp* ramps, bool& clipped)
+// Runs a vector kernel over the whole steps of contiguous data; returns the frames done.
+template <bool Is16> int64_t rampVector(
+    uint8_t* p, int64_t samples, const Layout& lay, const GainRamp* ramps, const int32_t* to, bool& clipped)
 {
-    const RampKernel kernel = rampKernel(Is16);
-    const int64_t perStep = kStepLanes / lay.channels;
+    // Gains up to unity cannot clip: |s * g / 16384| <= |s|.
+    bool mayClip = false;
+    for (int c = 0; c < lay.channels; ++c)
+        mayClip = mayClip || ramps[c].g0 > kUnity || to[c] > kUnity;
+    const RampKernel kernel = rampKernel(Is16, mayClip);
+    const int64_t perStep = stepSamples(Is16) / lay.channels;
     const int64_t steps = samples / perStep;
     if (kernel == nullptr || steps == 0)
         return 0;
@@ -327,7 +365,7 @@ template <bool Is16> bool fadeSegment(uint8_t* p, int64_t n, const Layout& lay, 
     }
     // The vector kernel handles both channels of a stereo frame together; a unity or silent
     // channel there comes out as it would when skipped (s * 16384 >> 14 is s, s * 0 is 0).
-    const int64_t done = vector ? rampVector<Is16>(p, samples, lay, ramps, clipped) : 0;
+    const int64_t done = vector ? rampVector<Is16>(p, samples, lay, ramps, to, clipped) : 0;
     for (int c = 0; c < lay.channels; ++c) {
         uint8_t* first = p + done * lay.frameSize + c * lay.bytes;
         if (done == 0 && ramps[c].constant(kUnity))
