@@ -16,7 +16,7 @@ using namespace orvelle;
 
 constexpr int32_t kBlock = 4096;
 
-std::vector<uint8_t> NoiseBlock()
+std::vector<uint8_t> noiseBlock()
 {
     std::vector<uint8_t> b(kBlock);
     std::mt19937 rng(7);
@@ -38,7 +38,7 @@ void BM_Fade(benchmark::State& state)
     pcmBuildWaveHeader(&fmt, bits, channels, 44100);
     TMMFadeList list;
     list.Add(TMMFadePoint{kBlock, 0, to, from, 0});
-    std::vector<uint8_t> buf = NoiseBlock();
+    std::vector<uint8_t> buf = noiseBlock();
     for (auto _ : state) {
         // The cost does not depend on the sample values, so the block is faded again and again.
         list.PlayState = {0, 0, from, to};
@@ -51,7 +51,7 @@ void BM_Fade(benchmark::State& state)
 
 void BM_Memcpy(benchmark::State& state)
 {
-    const std::vector<uint8_t> source = NoiseBlock();
+    const std::vector<uint8_t> source = noiseBlock();
     std::vector<uint8_t> dest(kBlock);
     for (auto _ : state) {
         std::memcpy(dest.data(), source.data(), kBlock);
@@ -61,7 +61,7 @@ void BM_Memcpy(benchmark::State& state)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kBlock);
 }
 
-void Shapes(benchmark::internal::Benchmark* b)
+void shapes(benchmark::internal::Benchmark* b)
 {
     b->ArgNames({"bits", "ch", "from", "to", "lanes"});
     for (int bits : {8, 16})
@@ -79,6 +79,6 @@ void Shapes(benchmark::internal::Benchmark* b)
 } // namespace
 
 BENCHMARK(BM_Memcpy);
-BENCHMARK(BM_Fade)->Apply(Shapes);
+BENCHMARK(BM_Fade)->Apply(shapes);
 
 BENCHMARK_MAIN();

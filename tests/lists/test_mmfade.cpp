@@ -12,12 +12,12 @@
 namespace orvelle {
 namespace {
 
-TMMFadePoint P(int32_t position, int32_t volume = 0, int32_t left = 0, int32_t right = 0, uint32_t selected = 0)
+TMMFadePoint fp(int32_t position, int32_t volume = 0, int32_t left = 0, int32_t right = 0, uint32_t selected = 0)
 {
     return TMMFadePoint{position, volume, left, right, selected};
 }
 
-bool SameFields(const TMMFadePoint& a, const TMMFadePoint& b)
+bool sameFields(const TMMFadePoint& a, const TMMFadePoint& b)
 {
     return a.Position == b.Position && a.Volume == b.Volume && a.LeftVolume == b.LeftVolume &&
         a.RightVolume == b.RightVolume && a.Selected == b.Selected;
@@ -30,19 +30,19 @@ struct FadeListFixture : ::testing::Test {
     {
         list.OnChange = [this](TMMObject*) { ++changes; };
     }
-    void Fill(std::initializer_list<TMMFadePoint> points)
+    void fill(std::initializer_list<TMMFadePoint> points)
     {
         for (const auto& p : points)
             list.Add(p);
     }
-    std::vector<int32_t> Positions() const
+    std::vector<int32_t> positions() const
     {
         std::vector<int32_t> v;
         for (int32_t i = 0; i < list.Count(); ++i)
             v.push_back(list.Get(i).Position);
         return v;
     }
-    std::vector<TMMFadePoint> Snapshot() const
+    std::vector<TMMFadePoint> snapshot() const
     {
         std::vector<TMMFadePoint> v;
         for (int32_t i = 0; i < list.Count(); ++i)
@@ -63,16 +63,16 @@ TEST_F(FadeListFixture, CreatedEmptyWithPlayStateAtZero)
 
 TEST_F(FadeListFixture, AddInsertDeletePutKeepOrderAndSendNothing)
 {
-    EXPECT_EQ(list.Add(P(10)), 0);
-    EXPECT_EQ(list.Add(P(30)), 1);
-    list.Insert(1, P(20));
-    list.Insert(3, P(40)); // at Count: appends
-    list.Insert(0, P(0));
-    EXPECT_EQ(Positions(), (std::vector<int32_t>{0, 10, 20, 30, 40}));
+    EXPECT_EQ(list.Add(fp(10)), 0);
+    EXPECT_EQ(list.Add(fp(30)), 1);
+    list.Insert(1, fp(20));
+    list.Insert(3, fp(40)); // at Count: appends
+    list.Insert(0, fp(0));
+    EXPECT_EQ(positions(), (std::vector<int32_t>{0, 10, 20, 30, 40}));
     list.Delete(2);
-    EXPECT_EQ(Positions(), (std::vector<int32_t>{0, 10, 30, 40}));
-    list.Put(1, P(15, 7, 8, 9, 1));
-    EXPECT_TRUE(SameFields(list.Get(1), P(15, 7, 8, 9, 1)));
+    EXPECT_EQ(positions(), (std::vector<int32_t>{0, 10, 30, 40}));
+    list.Put(1, fp(15, 7, 8, 9, 1));
+    EXPECT_TRUE(sameFields(list.Get(1), fp(15, 7, 8, 9, 1)));
     EXPECT_EQ(list.First().Position, 0);
     EXPECT_EQ(list.Last().Position, 40);
     EXPECT_EQ(list.Capacity(), 8); // deleting keeps the capacity
@@ -81,17 +81,17 @@ TEST_F(FadeListFixture, AddInsertDeletePutKeepOrderAndSendNothing)
 
 TEST_F(FadeListFixture, InsertTakesACopyOfItsOwnEntry)
 {
-    Fill({P(1, 11), P(2, 22), P(3, 33), P(4, 44)}); // full at capacity 4
+    fill({fp(1, 11), fp(2, 22), fp(3, 33), fp(4, 44)}); // full at capacity 4
     list.Insert(0, list.Get(3));
     EXPECT_EQ(list.Capacity(), 8);
-    EXPECT_TRUE(SameFields(list.Get(0), P(4, 44)));
+    EXPECT_TRUE(sameFields(list.Get(0), fp(4, 44)));
     list.Add(list.Get(1));
-    EXPECT_TRUE(SameFields(list.Last(), P(1, 11)));
+    EXPECT_TRUE(sameFields(list.Last(), fp(1, 11)));
 }
 
 TEST_F(FadeListFixture, SelectedReportsTheField)
 {
-    Fill({P(0), P(1, 0, 0, 0, 1), P(2, 0, 0, 0, 0x80000000u)});
+    fill({fp(0), fp(1, 0, 0, 0, 1), fp(2, 0, 0, 0, 0x80000000u)});
     EXPECT_FALSE(list.Selected(0));
     EXPECT_TRUE(list.Selected(1));
     EXPECT_TRUE(list.Selected(2));
@@ -99,14 +99,14 @@ TEST_F(FadeListFixture, SelectedReportsTheField)
 
 TEST_F(FadeListFixture, BadIndexesRaiseAndChangeNothing)
 {
-    Fill({P(0, 1), P(100, 2)});
-    const std::vector<TMMFadePoint> before = Snapshot();
+    fill({fp(0, 1), fp(100, 2)});
+    const std::vector<TMMFadePoint> before = snapshot();
     const std::function<void()> calls[] = {
-        [&] { list.Insert(3, P(5)); },
-        [&] { list.Insert(-1, P(5)); },
+        [&] { list.Insert(3, fp(5)); },
+        [&] { list.Insert(-1, fp(5)); },
         [&] { list.Delete(2); },
         [&] { list.Delete(-1); },
-        [&] { list.Put(2, P(5)); },
+        [&] { list.Put(2, fp(5)); },
         [&] { list.Get(-1); },
         [&] { list.Get(2); },
         [&] { list.Selected(2); },
@@ -120,7 +120,7 @@ TEST_F(FadeListFixture, BadIndexesRaiseAndChangeNothing)
         EXPECT_EQ(list.Count(), 2);
         EXPECT_EQ(list.Capacity(), 4);
         for (size_t k = 0; k < before.size(); ++k)
-            EXPECT_TRUE(SameFields(list.Get(static_cast<int32_t>(k)), before[k])) << "call " << i;
+            EXPECT_TRUE(sameFields(list.Get(static_cast<int32_t>(k)), before[k])) << "call " << i;
     }
     try {
         list.Get(5);
@@ -145,7 +145,7 @@ TEST_F(FadeListFixture, CapacityGrowsLikeTheCutList)
     for (const auto& c : cases) {
         TMMFadeList fresh;
         for (int i = 0; i < c.adds; ++i)
-            fresh.Add(P(i));
+            fresh.Add(fp(i));
         EXPECT_EQ(fresh.Capacity(), c.capacity) << c.adds << " adds";
     }
     EXPECT_EQ(list.Expand(), &list);
@@ -160,12 +160,12 @@ TEST_F(FadeListFixture, SetCountAndSetCapacity)
     EXPECT_EQ(list.Count(), 3);
     EXPECT_EQ(list.Capacity(), 3);
     for (int32_t i = 0; i < 3; ++i)
-        EXPECT_TRUE(SameFields(list.Get(i), P(0)));
-    list.Put(2, P(9, 9, 9, 9, 9));
+        EXPECT_TRUE(sameFields(list.Get(i), fp(0)));
+    list.Put(2, fp(9, 9, 9, 9, 9));
     list.SetCount(1);
     EXPECT_EQ(list.Capacity(), 3);
     list.SetCount(3); // regrown entries are zeros again
-    EXPECT_TRUE(SameFields(list.Get(2), P(0)));
+    EXPECT_TRUE(sameFields(list.Get(2), fp(0)));
     list.SetCapacity(10);
     EXPECT_EQ(list.Capacity(), 10);
     EXPECT_EQ(list.Count(), 3);
@@ -174,7 +174,7 @@ TEST_F(FadeListFixture, SetCountAndSetCapacity)
 
 TEST_F(FadeListFixture, ClearEmptiesTheListButNotThePlayState)
 {
-    Fill({P(0), P(8)});
+    fill({fp(0), fp(8)});
     list.PlayState = {1, 4, 100, 200};
     list.Clear();
     EXPECT_EQ(list.Count(), 0);
@@ -187,20 +187,20 @@ TEST_F(FadeListFixture, ClearEmptiesTheListButNotThePlayState)
 
 TEST_F(FadeListFixture, QueryFadePointAcceptsOnlyNewInnerPositions)
 {
-    EXPECT_TRUE(list.QueryFadePoint(P(500))); // empty list
-    list.Add(P(0));
-    EXPECT_FALSE(list.QueryFadePoint(P(0)));
-    EXPECT_FALSE(list.QueryFadePoint(P(500))); // one point accepts nothing
-    list.Add(P(1000));
+    EXPECT_TRUE(list.QueryFadePoint(fp(500))); // empty list
+    list.Add(fp(0));
+    EXPECT_FALSE(list.QueryFadePoint(fp(0)));
+    EXPECT_FALSE(list.QueryFadePoint(fp(500))); // one point accepts nothing
+    list.Add(fp(1000));
     struct Case {
         int32_t pos;
         bool ok;
     };
     const Case cases[] = {{500, true}, {1, true}, {999, true}, {0, false}, {1000, false}, {-5, false}, {2000, false}};
     for (const auto& c : cases)
-        EXPECT_EQ(list.QueryFadePoint(P(c.pos)), c.ok) << c.pos;
-    list.Insert(1, P(500));
-    EXPECT_FALSE(list.QueryFadePoint(P(500)));
+        EXPECT_EQ(list.QueryFadePoint(fp(c.pos)), c.ok) << c.pos;
+    list.Insert(1, fp(500));
+    EXPECT_FALSE(list.QueryFadePoint(fp(500)));
 }
 
 TEST_F(FadeListFixture, AddFadePointInsertsSortedAndMayTakeTheEnvelopesVolume)
@@ -211,26 +211,26 @@ TEST_F(FadeListFixture, AddFadePointInsertsSortedAndMayTakeTheEnvelopesVolume)
     };
     for (const Case c : {Case{true, 500}, Case{false, 77}}) {
         TMMFadeList l;
-        l.Add(P(0, 0));
-        l.Add(P(1000, 1000));
-        EXPECT_TRUE(l.AddFadePoint(P(500, 77, 1, 2, 1), c.takeVolume));
+        l.Add(fp(0, 0));
+        l.Add(fp(1000, 1000));
+        EXPECT_TRUE(l.AddFadePoint(fp(500, 77, 1, 2, 1), c.takeVolume));
         ASSERT_EQ(l.Count(), 3);
-        EXPECT_TRUE(SameFields(l.Get(1), P(500, c.volume, 1, 2, 1))) << c.takeVolume;
-        EXPECT_TRUE(l.AddFadePoint(P(250, 3), c.takeVolume));
+        EXPECT_TRUE(sameFields(l.Get(1), fp(500, c.volume, 1, 2, 1))) << c.takeVolume;
+        EXPECT_TRUE(l.AddFadePoint(fp(250, 3), c.takeVolume));
         EXPECT_EQ(l.Get(1).Position, 250);
-        EXPECT_FALSE(l.AddFadePoint(P(500), c.takeVolume));
-        EXPECT_FALSE(l.AddFadePoint(P(1000), c.takeVolume));
+        EXPECT_FALSE(l.AddFadePoint(fp(500), c.takeVolume));
+        EXPECT_FALSE(l.AddFadePoint(fp(1000), c.takeVolume));
         EXPECT_EQ(l.Count(), 4);
     }
-    EXPECT_TRUE(list.AddFadePoint(P(7, 3), true)); // empty list: appended as it came
-    EXPECT_TRUE(SameFields(list.Get(0), P(7, 3)));
+    EXPECT_TRUE(list.AddFadePoint(fp(7, 3), true)); // empty list: appended as it came
+    EXPECT_TRUE(sameFields(list.Get(0), fp(7, 3)));
 }
 
 TEST_F(FadeListFixture, LocateAndFindFadePoint)
 {
     EXPECT_EQ(list.LocateFadePoint(0), -1);
     EXPECT_EQ(list.FindFadePoint(0), -1);
-    Fill({P(0), P(100)});
+    fill({fp(0), fp(100)});
     struct Case {
         int32_t pos, locate, find;
     };
@@ -245,10 +245,10 @@ TEST_F(FadeListFixture, LocateAndFindFadePoint)
 TEST_F(FadeListFixture, CalcFadeVolumeInterpolatesAndExtrapolates)
 {
     EXPECT_EQ(list.CalcFadeVolume(5), 0); // empty
-    list.Add(P(0, 40));
+    list.Add(fp(0, 40));
     EXPECT_EQ(list.CalcFadeVolume(5), 0); // one point
-    list.Add(P(100, 100));
-    list.Put(0, P(0, 0));
+    list.Add(fp(100, 100));
+    list.Put(0, fp(0, 0));
     struct Case {
         int32_t pos, volume;
     };
@@ -256,37 +256,37 @@ TEST_F(FadeListFixture, CalcFadeVolumeInterpolatesAndExtrapolates)
         EXPECT_EQ(list.CalcFadeVolume(c.pos), c.volume) << c.pos;
 
     TMMFadeList down;
-    down.Add(P(0, 100));
-    down.Add(P(3, 0));
+    down.Add(fp(0, 100));
+    down.Add(fp(3, 0));
     EXPECT_EQ(down.CalcFadeVolume(1), 67); // 100 - 33.3, truncated toward zero
     EXPECT_EQ(down.CalcFadeVolume(2), 34);
 
     TMMFadeList same; // two points at one position
-    same.Add(P(5, 1));
-    same.Add(P(5, 9));
+    same.Add(fp(5, 1));
+    same.Add(fp(5, 9));
     EXPECT_EQ(same.CalcFadeVolume(7), 0);
 }
 
 TEST_F(FadeListFixture, CalcFadeVolumeIsExactForFarApartPointsAndRaisesWhenTheResultDoesNotFit)
 {
     // Differences of these do not fit 32 bits; they are taken exactly.
-    Fill({P(INT32_MIN, INT32_MIN), P(INT32_MAX, INT32_MAX)});
+    fill({fp(INT32_MIN, INT32_MIN), fp(INT32_MAX, INT32_MAX)});
     EXPECT_EQ(list.CalcFadeVolume(0), 0);
     EXPECT_EQ(list.CalcFadeVolume(INT32_MAX), INT32_MAX);
     EXPECT_EQ(list.CalcFadeVolume(INT32_MIN + 1), INT32_MIN + 1);
 
     TMMFadeList steep; // extrapolating past the last point leaves the 32-bit range
-    steep.Add(P(0, 0));
-    steep.Add(P(1, 1000000));
+    steep.Add(fp(0, 0));
+    steep.Add(fp(1, 1000000));
     EXPECT_EQ(steep.CalcFadeVolume(2000), 2000000000);
     EXPECT_THROW(steep.CalcFadeVolume(3000), EIntOverflow);
 }
 
 TEST_F(FadeListFixture, SortOrdersByPosition)
 {
-    Fill({P(5), P(3), P(9), P(1)});
+    fill({fp(5), fp(3), fp(9), fp(1)});
     list.Sort();
-    EXPECT_EQ(Positions(), (std::vector<int32_t>{1, 3, 5, 9}));
+    EXPECT_EQ(positions(), (std::vector<int32_t>{1, 3, 5, 9}));
 
     // Long enough for gaps above 1 (4, 13, 40 ...), with repeats and extremes.
     std::mt19937 rng(11);
@@ -296,7 +296,7 @@ TEST_F(FadeListFixture, SortOrdersByPosition)
         for (int i = 0; i < n; ++i) {
             const int32_t pos = i % 7 == 0 ? INT32_MIN + i : static_cast<int32_t>(rng() % 50);
             expected.push_back(pos);
-            l.Add(P(pos, pos));
+            l.Add(fp(pos, pos));
         }
         l.Sort();
         std::sort(expected.begin(), expected.end());
@@ -310,10 +310,10 @@ TEST_F(FadeListFixture, SortOrdersByPosition)
 TEST_F(FadeListFixture, AssignCopiesPointsWithoutSelection)
 {
     TMMFadeList source;
-    source.Add(P(0, 1, 2, 3, 1));
-    source.Add(P(10, 4, 5, 6, 0));
-    source.Add(P(20, 7, 8, 9, 5));
-    Fill({P(99), P(98), P(97), P(96), P(95)});
+    source.Add(fp(0, 1, 2, 3, 1));
+    source.Add(fp(10, 4, 5, 6, 0));
+    source.Add(fp(20, 7, 8, 9, 5));
+    fill({fp(99), fp(98), fp(97), fp(96), fp(95)});
     list.PlayState = {2, 3, 4, 5};
     list.Assign(&source);
     ASSERT_EQ(list.Count(), 3);
@@ -321,7 +321,7 @@ TEST_F(FadeListFixture, AssignCopiesPointsWithoutSelection)
     for (int32_t i = 0; i < 3; ++i) {
         TMMFadePoint expected = source.Get(i);
         expected.Selected = 0;
-        EXPECT_TRUE(SameFields(list.Get(i), expected)) << i;
+        EXPECT_TRUE(sameFields(list.Get(i), expected)) << i;
     }
     EXPECT_EQ(list.PlayState.Position, 3);
 
@@ -334,7 +334,7 @@ TEST_F(FadeListFixture, AssignCopiesPointsWithoutSelection)
 
 TEST_F(FadeListFixture, AssignFromAForeignClassRaisesBeforeAnyChange)
 {
-    Fill({P(1), P(2)});
+    fill({fp(1), fp(2)});
     TMMEnvelope envelope;
     TMMObject other;
     EXPECT_THROW(list.Assign(&envelope), EAssignError);
@@ -342,7 +342,7 @@ TEST_F(FadeListFixture, AssignFromAForeignClassRaisesBeforeAnyChange)
     EXPECT_THROW(list.AssignEnvelope(&other), EAssignError);
     TMMFadeList fades;
     EXPECT_THROW(list.AssignEnvelope(&fades), EAssignError);
-    EXPECT_EQ(Positions(), (std::vector<int32_t>{1, 2}));
+    EXPECT_EQ(positions(), (std::vector<int32_t>{1, 2}));
 }
 
 TEST_F(FadeListFixture, AssignEnvelopeTakesPositionsAndValues)
@@ -351,13 +351,13 @@ TEST_F(FadeListFixture, AssignEnvelopeTakesPositionsAndValues)
     envelope.AddPoint({0, 10, true}, false);
     envelope.AddPoint({50, 20, false}, false);
     envelope.AddPoint({25, 30, true}, false); // order kept as the control has it
-    Fill({P(1, 1, 1, 1, 1)});
+    fill({fp(1, 1, 1, 1, 1)});
     list.AssignEnvelope(&envelope);
     ASSERT_EQ(list.Count(), 3);
     EXPECT_EQ(list.Capacity(), 3);
-    EXPECT_TRUE(SameFields(list.Get(0), P(0, 10)));
-    EXPECT_TRUE(SameFields(list.Get(1), P(50, 20)));
-    EXPECT_TRUE(SameFields(list.Get(2), P(25, 30)));
+    EXPECT_TRUE(sameFields(list.Get(0), fp(0, 10)));
+    EXPECT_TRUE(sameFields(list.Get(1), fp(50, 20)));
+    EXPECT_TRUE(sameFields(list.Get(2), fp(25, 30)));
     list.AssignEnvelope(nullptr);
     EXPECT_EQ(list.Count(), 0);
 }
@@ -366,7 +366,7 @@ TEST_F(FadeListFixture, AssignToEnvelopeReplacesItsPoints)
 {
     TMMEnvelope envelope;
     envelope.AddPoint({7, 7, true}, false);
-    Fill({P(30, 3, 1, 1, 1), P(10, 1), P(20, 2, 0, 0, 1)});
+    fill({fp(30, 3, 1, 1, 1), fp(10, 1), fp(20, 2, 0, 0, 1)});
     list.AssignToEnvelope(&envelope);
     ASSERT_EQ(envelope.PointCount(), 3);
     const int32_t xs[] = {30, 10, 20}, ys[] = {3, 1, 2};

@@ -19,7 +19,7 @@ struct ObserverFixture : ::testing::Test {
     std::vector<std::string> log;
     std::vector<std::unique_ptr<TMMObserver>> observers;
 
-    TMMObserver& Make(const std::string& name)
+    TMMObserver& make(const std::string& name)
     {
         observers.push_back(std::make_unique<TMMObserver>());
         TMMObserver* self = observers.back().get();
@@ -30,13 +30,13 @@ struct ObserverFixture : ::testing::Test {
         };
         return *self;
     }
-    TMMObserver& Attached(const std::string& name)
+    TMMObserver& attached(const std::string& name)
     {
-        TMMObserver& o = Make(name);
+        TMMObserver& o = make(name);
         subject.AddObserver(&o);
         return o;
     }
-    std::vector<std::string> Notify()
+    std::vector<std::string> notifyAll()
     {
         log.clear();
         subject.NotifyObservers(&payload);
@@ -47,25 +47,25 @@ struct ObserverFixture : ::testing::Test {
 
 TEST_F(ObserverFixture, NotifiesTheLastAttachedFirst)
 {
-    Attached("A");
-    Attached("B");
-    Attached("C");
-    EXPECT_EQ(Notify(), (Names{"C", "B", "A"}));
+    attached("A");
+    attached("B");
+    attached("C");
+    EXPECT_EQ(notifyAll(), (Names{"C", "B", "A"}));
 }
 
 TEST_F(ObserverFixture, AttachingTwiceKeepsOneEntryMovedToTheEnd)
 {
-    TMMObserver& a = Attached("A");
-    Attached("B");
+    TMMObserver& a = attached("A");
+    attached("B");
     subject.AddObserver(&a);
     EXPECT_EQ(subject.ObserverCount(), 2);
-    EXPECT_EQ(Notify(), (Names{"A", "B"}));
+    EXPECT_EQ(notifyAll(), (Names{"A", "B"}));
 }
 
 TEST_F(ObserverFixture, ObservableLocksAreCountedAndQueueNothing)
 {
-    Attached("A");
-    Attached("B");
+    attached("A");
+    attached("B");
     // Each step: lock (+1) or unlock (-1), then what one notification reaches.
     struct Step {
         int change;
@@ -77,24 +77,24 @@ TEST_F(ObserverFixture, ObservableLocksAreCountedAndQueueNothing)
     for (const auto& s : steps) {
         s.change > 0 ? subject.Lock() : subject.Unlock();
         EXPECT_EQ(subject.LockCount(), s.count);
-        EXPECT_EQ(Notify(), s.reached) << "lock count " << s.count;
+        EXPECT_EQ(notifyAll(), s.reached) << "lock count " << s.count;
     }
 }
 
 TEST_F(ObserverFixture, LockedObserverIsSkipped)
 {
-    Attached("A");
-    TMMObserver& b = Attached("B");
-    Attached("C");
+    attached("A");
+    TMMObserver& b = attached("B");
+    attached("C");
     b.Lock();
     b.Lock();
     EXPECT_TRUE(b.GetLocked());
-    EXPECT_EQ(Notify(), (Names{"C", "A"}));
+    EXPECT_EQ(notifyAll(), (Names{"C", "A"}));
     b.UnLock();
-    EXPECT_EQ(Notify(), (Names{"C", "A"}));
+    EXPECT_EQ(notifyAll(), (Names{"C", "A"}));
     b.UnLock();
     EXPECT_FALSE(b.GetLocked());
-    EXPECT_EQ(Notify(), (Names{"C", "B", "A"}));
+    EXPECT_EQ(notifyAll(), (Names{"C", "B", "A"}));
     // Direct calls obey the lock as well.
     b.UnLock();
     log.clear();
@@ -105,7 +105,7 @@ TEST_F(ObserverFixture, LockedObserverIsSkipped)
 TEST_F(ObserverFixture, AddingMovesAnObserverFromAnotherObservable)
 {
     TMMObservable other;
-    TMMObserver& a = Make("A");
+    TMMObserver& a = make("A");
     other.AddObserver(&a);
     subject.AddObserver(&a);
     EXPECT_EQ(a.Observable(), &subject);
@@ -113,15 +113,15 @@ TEST_F(ObserverFixture, AddingMovesAnObserverFromAnotherObservable)
     log.clear();
     other.NotifyObservers(&payload);
     EXPECT_TRUE(log.empty());
-    EXPECT_EQ(Notify(), (Names{"A"}));
+    EXPECT_EQ(notifyAll(), (Names{"A"}));
 }
 
 TEST_F(ObserverFixture, RemovingAForeignObserverOrNullChangesNothing)
 {
     TMMObservable other;
-    TMMObserver& a = Make("A");
+    TMMObserver& a = make("A");
     other.AddObserver(&a);
-    Attached("B");
+    attached("B");
     subject.RemoveObserver(&a);
     subject.RemoveObserver(nullptr);
     subject.AddObserver(nullptr);
@@ -130,24 +130,24 @@ TEST_F(ObserverFixture, RemovingAForeignObserverOrNullChangesNothing)
     log.clear();
     other.NotifyObservers(&payload);
     EXPECT_EQ(log, (Names{"A"}));
-    EXPECT_EQ(Notify(), (Names{"B"}));
+    EXPECT_EQ(notifyAll(), (Names{"B"}));
 }
 
 TEST_F(ObserverFixture, RemovedObserverIsUnattachedAndHearsNothing)
 {
-    TMMObserver& a = Attached("A");
-    Attached("B");
+    TMMObserver& a = attached("A");
+    attached("B");
     subject.RemoveObserver(&a);
     EXPECT_EQ(a.Observable(), nullptr);
-    EXPECT_EQ(Notify(), (Names{"B"}));
+    EXPECT_EQ(notifyAll(), (Names{"B"}));
 }
 
 TEST_F(ObserverFixture, ObserverWithoutCallbackAcceptsNotifications)
 {
     TMMObserver silent;
     subject.AddObserver(&silent);
-    Attached("A");
-    EXPECT_EQ(Notify(), (Names{"A"}));
+    attached("A");
+    EXPECT_EQ(notifyAll(), (Names{"A"}));
 }
 
 // A callback that removes observers (itself or others) or adds one during the walk.
@@ -174,10 +174,10 @@ TEST_F(ObserverFixture, ChangesToTheListInsideACallback)
         observers.clear();
         std::vector<TMMObserver*> abcd;
         for (const char* name : {"A", "B", "C", "D"}) {
-            abcd.push_back(&Make(name));
+            abcd.push_back(&make(name));
             local.AddObserver(abcd.back());
         }
-        TMMObserver& e = Make("E");
+        TMMObserver& e = make("E");
         abcd[2]->OnNotify = [&, this](TMMObserver*, TPersistent*) {
             log.push_back("C");
             for (int i : c.removedByC)
@@ -194,18 +194,18 @@ TEST_F(ObserverFixture, ChangesToTheListInsideACallback)
 
 TEST_F(ObserverFixture, ObserverDestroyedInsideItsCallback)
 {
-    Attached("A");
-    TMMObserver& b = Attached("B");
-    Attached("C");
+    attached("A");
+    TMMObserver& b = attached("B");
+    attached("C");
     b.OnNotify = [this](TMMObserver* sender, TPersistent*) {
         log.push_back("B");
         for (auto& o : observers)
             if (o.get() == sender)
                 o.reset(); // destroys the observer whose callback this is
     };
-    EXPECT_EQ(Notify(), (Names{"C", "B", "A"}));
+    EXPECT_EQ(notifyAll(), (Names{"C", "B", "A"}));
     EXPECT_EQ(subject.ObserverCount(), 2);
-    EXPECT_EQ(Notify(), (Names{"C", "A"}));
+    EXPECT_EQ(notifyAll(), (Names{"C", "A"}));
 }
 
 TEST(ObserverLifetime, ObservableDestroyedFirstLeavesObserversUsable)

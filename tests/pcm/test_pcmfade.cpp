@@ -15,14 +15,14 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-TWaveFormatEx Format(int bits, int channels)
+TWaveFormatEx pcmFormat(int bits, int channels)
 {
     TWaveFormatEx f{};
     pcmBuildWaveHeader(&f, bits, channels, 44100);
     return f;
 }
 
-Bytes Samples16(std::initializer_list<int16_t> values)
+Bytes samples16(std::initializer_list<int16_t> values)
 {
     Bytes b;
     for (int16_t v : values) {
@@ -32,7 +32,7 @@ Bytes Samples16(std::initializer_list<int16_t> values)
     return b;
 }
 
-std::vector<int16_t> Values16(const Bytes& b)
+std::vector<int16_t> values16(const Bytes& b)
 {
     std::vector<int16_t> v(b.size() / 2);
     std::memcpy(v.data(), b.data(), v.size() * 2);
@@ -50,18 +50,18 @@ struct Fade {
     }
 };
 
-TMMFadePoint Pt(int32_t position, int32_t left, int32_t right = 0) { return {position, 0, left, right, 0}; }
+TMMFadePoint pointAt(int32_t position, int32_t left, int32_t right = 0) { return {position, 0, left, right, 0}; }
 
 // ---- the cases the rules name ----
 
 TEST(VolumeFade, UnityStretchLeavesTheDataAlone)
 {
-    Fade f({Pt(100, 16384)}, 0, 16384);
+    Fade f({pointAt(100, 16384)}, 0, 16384);
     Bytes data(100);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<uint8_t>(i * 7);
     const Bytes before = data;
-    const TWaveFormatEx fmt = Format(8, 1);
+    const TWaveFormatEx fmt = pcmFormat(8, 1);
     EXPECT_FALSE(pcmVolumeFade(&fmt, data.data(), 100, &f.list));
     EXPECT_EQ(data, before);
     EXPECT_EQ(f.list.PlayState.Position, 100);
@@ -70,12 +70,12 @@ TEST(VolumeFade, UnityStretchLeavesTheDataAlone)
 
 TEST(VolumeFade, RampIsSteppedPerFrameAndArrivesAtThePoint)
 {
-    const TWaveFormatEx fmt = Format(16, 1);
+    const TWaveFormatEx fmt = pcmFormat(16, 1);
     // The same ramp of 4 frames in one buffer and in two: the second call re-plans from the
     // gain reached over the remaining frames.
     for (const std::vector<int32_t>& split : {std::vector<int32_t>{8}, {4, 4}, {2, 6}, {6, 2}, {1, 7}}) {
-        Fade f({Pt(8, 16384)}, 0, 0);
-        Bytes data = Samples16({1000, 1000, 1000, 1000});
+        Fade f({pointAt(8, 16384)}, 0, 0);
+        Bytes data = samples16({1000, 1000, 1000, 1000});
         size_t at = 0;
         for (int32_t n : split) {
             pcmVolumeFade(&fmt, data.data() + at, n, &f.list);
@@ -83,12 +83,12 @@ TEST(VolumeFade, RampIsSteppedPerFrameAndArrivesAtThePoint)
         }
         if (split[0] == 1) // an odd first call leaves half a sample behind, as the rule goes
             continue;
-        EXPECT_EQ(Values16(data), (std::vector<int16_t>{0, 250, 500, 750})) << split[0];
+        EXPECT_EQ(values16(data), (std::vector<int16_t>{0, 250, 500, 750})) << split[0];
         EXPECT_EQ(f.list.PlayState.LeftVolume, 16384);
         EXPECT_EQ(f.list.PlayState.Position, 8);
     }
-    Fade half({Pt(8, 16384)}, 0, 0);
-    Bytes data = Samples16({1000, 1000, 1000, 1000});
+    Fade half({pointAt(8, 16384)}, 0, 0);
+    Bytes data = samples16({1000, 1000, 1000, 1000});
     pcmVolumeFade(&fmt, data.data(), 4, &half.list);
     EXPECT_EQ(half.list.PlayState.LeftVolume, 8192);
 }
@@ -116,12 +116,12 @@ TEST(VolumeFade, ScalingRoundsTowardMinusInfinityAndClipsOnTheSamplesSide)
         {16, 1000, 0, 0, false},
     };
     for (const auto& c : cases) {
-        const TWaveFormatEx fmt = Format(c.bits, 1);
+        const TWaveFormatEx fmt = pcmFormat(c.bits, 1);
         const int32_t size = c.bits / 8;
-        Fade f({Pt(size, c.gain)}, 0, c.gain); // one frame at a constant gain
-        Bytes data = c.bits == 8 ? Bytes{static_cast<uint8_t>(c.sample)} : Samples16({static_cast<int16_t>(c.sample)});
+        Fade f({pointAt(size, c.gain)}, 0, c.gain); // one frame at a constant gain
+        Bytes data = c.bits == 8 ? Bytes{static_cast<uint8_t>(c.sample)} : samples16({static_cast<int16_t>(c.sample)});
         const bool result = (c.bits == 8 ? pcmVolumeFade8 : pcmVolumeFade16)(&fmt, data.data(), size, &f.list);
-        const int32_t got = c.bits == 8 ? data[0] : Values16(data)[0];
+        const int32_t got = c.bits == 8 ? data[0] : values16(data)[0];
         EXPECT_EQ(got, c.expected) << c.bits << " bit " << c.sample << " at " << c.gain;
         EXPECT_EQ(result, c.overflow);
         EXPECT_EQ(pcmfade::Overflow, c.overflow);
@@ -130,17 +130,17 @@ TEST(VolumeFade, ScalingRoundsTowardMinusInfinityAndClipsOnTheSamplesSide)
 
 TEST(VolumeFade, UnityAndSilentChannelsOfAStereoFrame)
 {
-    const TWaveFormatEx fmt = Format(16, 2);
+    const TWaveFormatEx fmt = pcmFormat(16, 2);
     // Long enough for the vector kernel, with a tail, and short.
     for (int frames : {3, 40}) {
-        Fade f({Pt(frames * 4, 16384, 0)}, 0, 16384, 0);
+        Fade f({pointAt(frames * 4, 16384, 0)}, 0, 16384, 0);
         Bytes data;
         for (int i = 0; i < frames; ++i) {
-            const Bytes frame = Samples16({static_cast<int16_t>(100 + i), static_cast<int16_t>(-200 - i)});
+            const Bytes frame = samples16({static_cast<int16_t>(100 + i), static_cast<int16_t>(-200 - i)});
             data.insert(data.end(), frame.begin(), frame.end());
         }
         pcmVolumeFade(&fmt, data.data(), static_cast<int32_t>(data.size()), &f.list);
-        const std::vector<int16_t> v = Values16(data);
+        const std::vector<int16_t> v = values16(data);
         for (int i = 0; i < frames; ++i) {
             EXPECT_EQ(v[2 * i], 100 + i);
             EXPECT_EQ(v[2 * i + 1], 0);
@@ -150,8 +150,8 @@ TEST(VolumeFade, UnityAndSilentChannelsOfAStereoFrame)
 
 TEST(VolumeFade, DataAfterTheLastPointIsLeftAlone)
 {
-    const TWaveFormatEx fmt = Format(8, 1);
-    Fade f({Pt(0, 0), Pt(4, 0)}, 0, 0);
+    const TWaveFormatEx fmt = pcmFormat(8, 1);
+    Fade f({pointAt(0, 0), pointAt(4, 0)}, 0, 0);
     Bytes data(10, 200);
     pcmVolumeFade(&fmt, data.data(), 10, &f.list);
     EXPECT_EQ(data, (Bytes{128, 128, 128, 128, 200, 200, 200, 200, 200, 200}));
@@ -163,16 +163,16 @@ TEST(VolumeFade, DataAfterTheLastPointIsLeftAlone)
 
 TEST(VolumeFade, RefusedFormatsAndArgumentsChangeNothing)
 {
-    Fade f({Pt(0, 0), Pt(40, 0)}, 0, 0);
+    Fade f({pointAt(0, 0), pointAt(40, 0)}, 0, 0);
     Bytes data(8, 77);
     const TWaveFormatEx adpcm = [] {
-        TWaveFormatEx x = Format(16, 1);
+        TWaveFormatEx x = pcmFormat(16, 1);
         x.wFormatTag = 2;
         return x;
     }();
-    TWaveFormatEx noChannels = Format(16, 1);
+    TWaveFormatEx noChannels = pcmFormat(16, 1);
     noChannels.nChannels = 0;
-    const TWaveFormatEx pcm24 = Format(24, 1), pcm32 = Format(32, 2), mono16 = Format(16, 1);
+    const TWaveFormatEx pcm24 = pcmFormat(24, 1), pcm32 = pcmFormat(32, 2), mono16 = pcmFormat(16, 1);
     struct Case {
         const char* what;
         bool (*routine)(const TWaveFormatEx*, void*, int32_t, TMMFadeList*);
@@ -203,43 +203,43 @@ TEST(VolumeFade, RefusedFormatsAndArgumentsChangeNothing)
 
 TEST(VolumeFade, APointCloserThanOneFrameJumpsToItsGains)
 {
-    const TWaveFormatEx fmt = Format(16, 2);
+    const TWaveFormatEx fmt = pcmFormat(16, 2);
     // Points off the frame grid: 2 bytes to the first (half a frame), then a whole frame.
-    Fade f({Pt(2, 8192, 4096), Pt(6, 8192, 4096)}, 0, 16384, 16384);
-    Bytes data = Samples16({1000, 1000, 1000, 1000});
+    Fade f({pointAt(2, 8192, 4096), pointAt(6, 8192, 4096)}, 0, 16384, 16384);
+    Bytes data = samples16({1000, 1000, 1000, 1000});
     pcmVolumeFade(&fmt, data.data(), 8, &f.list);
     // The first 2 bytes hold no whole frame; the frame at byte 2 is scaled by the jumped-to gains.
-    EXPECT_EQ(Values16(data), (std::vector<int16_t>{1000, 500, 250, 1000}));
+    EXPECT_EQ(values16(data), (std::vector<int16_t>{1000, 500, 250, 1000}));
     EXPECT_EQ(f.list.PlayState.LeftVolume, 8192);
     EXPECT_EQ(f.list.PlayState.RightVolume, 4096);
 }
 
 TEST(VolumeFade, OnlyTheFirstTwoChannelsOfWiderFramesAreFaded)
 {
-    const TWaveFormatEx fmt = Format(16, 3);
-    Fade f({Pt(12, 0, 0)}, 0, 0, 0);
-    Bytes data = Samples16({1000, 2000, 3000, 1000, 2000, 3000});
+    const TWaveFormatEx fmt = pcmFormat(16, 3);
+    Fade f({pointAt(12, 0, 0)}, 0, 0, 0);
+    Bytes data = samples16({1000, 2000, 3000, 1000, 2000, 3000});
     pcmVolumeFade(&fmt, data.data(), 12, &f.list);
-    EXPECT_EQ(Values16(data), (std::vector<int16_t>{0, 0, 3000, 0, 0, 3000}));
+    EXPECT_EQ(values16(data), (std::vector<int16_t>{0, 0, 3000, 0, 0, 3000}));
 }
 
 TEST(VolumeFade, OverflowIsClearedOnEntry)
 {
-    const TWaveFormatEx fmt = Format(16, 1);
-    Fade f({Pt(4, 32768)}, 0, 32768);
-    Bytes data = Samples16({30000, 10});
+    const TWaveFormatEx fmt = pcmFormat(16, 1);
+    Fade f({pointAt(4, 32768)}, 0, 32768);
+    Bytes data = samples16({30000, 10});
     EXPECT_TRUE(pcmVolumeFade(&fmt, data.data(), 2, &f.list));
     EXPECT_FALSE(pcmVolumeFade(&fmt, data.data() + 2, 2, &f.list));
     EXPECT_FALSE(pcmfade::Overflow);
-    EXPECT_EQ(Values16(data), (std::vector<int16_t>{32767, 20}));
+    EXPECT_EQ(values16(data), (std::vector<int16_t>{32767, 20}));
 }
 
 TEST(VolumeFade, AReachedPointOnlyAdvancesTheIndex)
 {
-    const TWaveFormatEx fmt = Format(8, 1);
+    const TWaveFormatEx fmt = pcmFormat(8, 1);
     // Positioned on the first point: its gains are not taken, the ramp to the second starts
     // from the carried gain.
-    Fade f({Pt(0, 0), Pt(4, 16384)}, 0, 16384);
+    Fade f({pointAt(0, 0), pointAt(4, 16384)}, 0, 16384);
     Bytes data(4, 228); // s = 100
     pcmVolumeFade(&fmt, data.data(), 4, &f.list);
     EXPECT_EQ(data, Bytes(4, 228));
@@ -252,7 +252,7 @@ struct RefState {
     int32_t index = 0, position = 0, left = 0, right = 0;
 };
 
-int32_t RefScale(int32_t s, int64_t g, int32_t lo, int32_t hi, bool& overflow)
+int32_t refScale(int32_t s, int64_t g, int32_t lo, int32_t hi, bool& overflow)
 {
     const double v = std::floor(static_cast<double>(s) * static_cast<double>(g) / 16384.0);
     if (v < lo || v > hi) {
@@ -263,7 +263,7 @@ int32_t RefScale(int32_t s, int64_t g, int32_t lo, int32_t hi, bool& overflow)
 }
 
 // One channel of one segment, stepped exactly as written.
-int64_t RefChannel(
+int64_t refChannel(
     uint8_t* p, int64_t count, int frameSize, bool is16, int64_t g0, int64_t g1, int64_t frames, bool& overflow)
 {
     auto get = [&](int64_t k) {
@@ -293,7 +293,7 @@ int64_t RefChannel(
     const int64_t q = delta / frames, r = delta % frames, dir = g1 >= g0 ? 1 : -1;
     int64_t g = g0, acc = frames / 2;
     for (int64_t k = 0; k < count; ++k) {
-        put(k, RefScale(get(k), g, is16 ? -32768 : -128, is16 ? 32767 : 127, overflow));
+        put(k, refScale(get(k), g, is16 ? -32768 : -128, is16 ? 32767 : 127, overflow));
         g += dir * q;
         acc -= r;
         if (acc < 0) {
@@ -304,7 +304,7 @@ int64_t RefChannel(
     return g;
 }
 
-bool RefFade(bool is16, int channels, uint8_t* data, int32_t count, const TMMFadeList& list, RefState& st)
+bool refFade(bool is16, int channels, uint8_t* data, int32_t count, const TMMFadeList& list, RefState& st)
 {
     bool overflow = false;
     const int bytes = is16 ? 2 : 1, frameSize = bytes * channels;
@@ -322,10 +322,10 @@ bool RefFade(bool is16, int channels, uint8_t* data, int32_t count, const TMMFad
             } else {
                 const int64_t samples = n / frameSize;
                 st.left = static_cast<int32_t>(
-                    RefChannel(data, samples, frameSize, is16, st.left, pt.LeftVolume, frames, overflow));
+                    refChannel(data, samples, frameSize, is16, st.left, pt.LeftVolume, frames, overflow));
                 if (channels > 1)
                     st.right = static_cast<int32_t>(
-                        RefChannel(data + bytes, samples, frameSize, is16, st.right, pt.RightVolume, frames, overflow));
+                        refChannel(data + bytes, samples, frameSize, is16, st.right, pt.RightVolume, frames, overflow));
             }
             data += n;
             remaining -= n;
@@ -337,26 +337,26 @@ bool RefFade(bool is16, int channels, uint8_t* data, int32_t count, const TMMFad
     return overflow;
 }
 
-int32_t Pick(std::mt19937& rng, int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); }
+int32_t pick(std::mt19937& rng, int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); }
 
 // Gains as a fade sees them: 0, unity, in between, above unity; with `wild` any 32-bit value.
-int32_t RandomGain(std::mt19937& rng, bool wild)
+int32_t randomGain(std::mt19937& rng, bool wild)
 {
-    switch (Pick(rng, 0, wild ? 6 : 4)) {
+    switch (pick(rng, 0, wild ? 6 : 4)) {
     case 0:
         return 0;
     case 1:
         return 16384;
     case 2:
-        return Pick(rng, 0, 16384);
+        return pick(rng, 0, 16384);
     case 3:
-        return Pick(rng, 16384, 65535);
+        return pick(rng, 16384, 65535);
     case 4:
-        return Pick(rng, 65536, 200000);
+        return pick(rng, 65536, 200000);
     case 5:
-        return Pick(rng, INT32_MIN, -1);
+        return pick(rng, INT32_MIN, -1);
     default:
-        return Pick(rng, INT32_MIN, INT32_MAX);
+        return pick(rng, INT32_MIN, INT32_MAX);
     }
 }
 
@@ -365,41 +365,41 @@ struct Trial {
     bool wild; // positions unsorted, off the frame grid, far away; gains of any value
 };
 
-void RunTrial(std::mt19937& rng, const Trial& t, int round)
+void runTrial(std::mt19937& rng, const Trial& t, int round)
 {
     const bool is16 = t.bits == 16;
     const int frameSize = t.bits / 8 * t.channels;
-    const int32_t size = Pick(rng, 0, 6000);
-    const int32_t start = t.wild && Pick(rng, 0, 3) == 0 ? Pick(rng, INT32_MIN, INT32_MAX - size) : Pick(rng, -64, 64);
+    const int32_t size = pick(rng, 0, 6000);
+    const int32_t start = t.wild && pick(rng, 0, 3) == 0 ? pick(rng, INT32_MIN, INT32_MAX - size) : pick(rng, -64, 64);
     TMMFadeList list;
-    const int points = Pick(rng, 0, 8);
+    const int points = pick(rng, 0, 8);
     for (int i = 0; i < points; ++i) {
-        int32_t pos = start + Pick(rng, -200, size + 200);
+        int32_t pos = start + pick(rng, -200, size + 200);
         if (!t.wild)
             pos -= ((pos % frameSize) + frameSize) % frameSize;
-        else if (Pick(rng, 0, 4) == 0)
-            pos = Pick(rng, INT32_MIN, INT32_MAX);
-        list.Add(TMMFadePoint{pos, 0, RandomGain(rng, t.wild), RandomGain(rng, t.wild), 0});
+        else if (pick(rng, 0, 4) == 0)
+            pos = pick(rng, INT32_MIN, INT32_MAX);
+        list.Add(TMMFadePoint{pos, 0, randomGain(rng, t.wild), randomGain(rng, t.wild), 0});
     }
-    if (!t.wild || Pick(rng, 0, 1) == 0)
+    if (!t.wild || pick(rng, 0, 1) == 0)
         list.Sort();
-    RefState ref{0, start, RandomGain(rng, t.wild), RandomGain(rng, t.wild)};
-    list.PlayState = {Pick(rng, -5, 10), ref.position, ref.left, ref.right};
+    RefState ref{0, start, randomGain(rng, t.wild), randomGain(rng, t.wild)};
+    list.PlayState = {pick(rng, -5, 10), ref.position, ref.left, ref.right};
 
     Bytes original(static_cast<size_t>(size));
     for (auto& b : original)
         b = static_cast<uint8_t>(rng());
     Bytes got = original, want = original;
-    const TWaveFormatEx fmt = Format(t.bits, t.channels);
+    const TWaveFormatEx fmt = pcmFormat(t.bits, t.channels);
     int32_t at = 0;
     int call = 0;
     while (at < size) {
         // Mostly whole frames, sometimes any byte count.
-        int32_t n = Pick(rng, 1, std::min(size - at, Pick(rng, 0, 1) ? 64 : 4096));
-        if (Pick(rng, 0, 3) != 0 && n >= frameSize)
+        int32_t n = pick(rng, 1, std::min(size - at, pick(rng, 0, 1) ? 64 : 4096));
+        if (pick(rng, 0, 3) != 0 && n >= frameSize)
             n -= n % frameSize;
         const bool gotOverflow = pcmVolumeFade(&fmt, got.data() + at, n, &list);
-        const bool wantOverflow = RefFade(is16, t.channels, want.data() + at, n, list, ref);
+        const bool wantOverflow = refFade(is16, t.channels, want.data() + at, n, list, ref);
         at += n;
         ASSERT_EQ(got, want) << t.bits << " bit, " << t.channels << " ch, round " << round << ", call " << call;
         ASSERT_EQ(gotOverflow, wantOverflow) << "round " << round << ", call " << call;
@@ -421,21 +421,21 @@ protected:
 };
 
 // 8- and 16-bit, mono and stereo, `rounds` random streams each.
-void RunTrials(uint32_t seed, bool wild, int rounds)
+void runTrials(uint32_t seed, bool wild, int rounds)
 {
     std::mt19937 rng(seed);
     for (int bits : {8, 16})
         for (int channels : {1, 2})
             for (int round = 0; round < rounds; ++round) {
-                RunTrial(rng, Trial{bits, channels, wild}, round);
+                runTrial(rng, Trial{bits, channels, wild}, round);
                 if (::testing::Test::HasFatalFailure())
                     return;
             }
 }
 
-TEST_P(VolumeFadeWidths, MatchesThePlainReferenceOnRandomStreamsAndSplits) { RunTrials(2026, false, 300); }
+TEST_P(VolumeFadeWidths, MatchesThePlainReferenceOnRandomStreamsAndSplits) { runTrials(2026, false, 300); }
 
-TEST_P(VolumeFadeWidths, ArbitraryPointListsMatchTheReferenceWithoutFault) { RunTrials(99, true, 300); }
+TEST_P(VolumeFadeWidths, ArbitraryPointListsMatchTheReferenceWithoutFault) { runTrials(99, true, 300); }
 
 // Long ramps at gains the vector kernels take, so that most samples go through them.
 TEST_P(VolumeFadeWidths, LongRampsMatchTheReference)
@@ -446,18 +446,18 @@ TEST_P(VolumeFadeWidths, LongRampsMatchTheReference)
             const int frameSize = t.bits / 8 * t.channels;
             const int32_t size = 8192 * frameSize;
             TMMFadeList list;
-            for (int32_t pos : {0, Pick(rng, 1, 4000) * frameSize, size})
-                list.Add(TMMFadePoint{pos, 0, Pick(rng, 0, 65535), Pick(rng, 0, 65535), 0});
+            for (int32_t pos : {0, pick(rng, 1, 4000) * frameSize, size})
+                list.Add(TMMFadePoint{pos, 0, pick(rng, 0, 65535), pick(rng, 0, 65535), 0});
             list.Sort();
-            RefState ref{0, 0, Pick(rng, 0, 65535), Pick(rng, 0, 65535)};
+            RefState ref{0, 0, pick(rng, 0, 65535), pick(rng, 0, 65535)};
             list.PlayState = {0, 0, ref.left, ref.right};
             Bytes got(static_cast<size_t>(size));
             for (auto& b : got)
                 b = static_cast<uint8_t>(rng());
             Bytes want = got;
-            const TWaveFormatEx fmt = Format(t.bits, t.channels);
+            const TWaveFormatEx fmt = pcmFormat(t.bits, t.channels);
             const bool gotOverflow = pcmVolumeFade(&fmt, got.data(), size, &list);
-            EXPECT_EQ(gotOverflow, RefFade(t.bits == 16, t.channels, want.data(), size, list, ref));
+            EXPECT_EQ(gotOverflow, refFade(t.bits == 16, t.channels, want.data(), size, list, ref));
             ASSERT_EQ(got, want) << t.bits << " bit, " << t.channels << " ch, round " << round;
             EXPECT_EQ(list.PlayState.LeftVolume, ref.left);
         }

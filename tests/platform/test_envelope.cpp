@@ -8,7 +8,7 @@
 namespace orvelle {
 namespace {
 
-std::vector<int32_t> Xs(const TMMEnvelope& e)
+std::vector<int32_t> xPositions(const TMMEnvelope& e)
 {
     std::vector<int32_t> v;
     for (int32_t i = 0; i < e.PointCount(); ++i)
@@ -29,7 +29,7 @@ TEST(Envelope, AddPointAppendsOrKeepsXOrder)
         e.AddPoint({30, 3, true}, false);
         e.AddPoint({20, 2, false}, c.sorted);
         e.AddPoint({30, 4, false}, c.sorted); // an equal X goes after the one already there
-        EXPECT_EQ(Xs(e), c.expected) << "sorted " << c.sorted;
+        EXPECT_EQ(xPositions(e), c.expected) << "sorted " << c.sorted;
         EXPECT_EQ(e.Points(3).Y, 4);
         EXPECT_TRUE(e.Points(c.sorted ? 2 : 1).Selected);
     }
