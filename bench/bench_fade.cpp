@@ -2,11 +2,11 @@
 // silent stretch, 8- and 16-bit, mono and stereo, beside memcpy of the same block. Ramps run
 // at each vector width (16 lanes, 8, none) to show what the vector kernels save.
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchSupport.h"
 #include "pcm/Mmpcmfade.h"
 #include "pcm/Mmpcmsup.h"
 
@@ -15,15 +15,6 @@ namespace {
 using namespace orvelle;
 
 constexpr int32_t kBlock = 4096;
-
-std::vector<uint8_t> noiseBlock()
-{
-    std::vector<uint8_t> b(kBlock);
-    std::mt19937 rng(7);
-    for (auto& x : b)
-        x = static_cast<uint8_t>(rng());
-    return b;
-}
 
 // args: bits, channels, gain at the start, gain at the point (both channels, the right one
 // ramping the other way for a ramp), widest vector kernel allowed (16, 8 or 0 lanes).
@@ -38,7 +29,7 @@ void BM_Fade(benchmark::State& state)
     pcmBuildWaveHeader(&fmt, bits, channels, 44100);
     TMMFadeList list;
     list.Add(TMMFadePoint{kBlock, 0, to, from, 0});
-    std::vector<uint8_t> buf = noiseBlock();
+    std::vector<uint8_t> buf = bench::noiseBlock(kBlock);
     for (auto _ : state) {
         // The cost does not depend on the sample values, so the block is faded again and again.
         list.PlayState = {0, 0, from, to};
@@ -51,7 +42,7 @@ void BM_Fade(benchmark::State& state)
 
 void BM_Memcpy(benchmark::State& state)
 {
-    const std::vector<uint8_t> source = noiseBlock();
+    const std::vector<uint8_t> source = bench::noiseBlock(kBlock);
     std::vector<uint8_t> dest(kBlock);
     for (auto _ : state) {
         std::memcpy(dest.data(), source.data(), kBlock);
