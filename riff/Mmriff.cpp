@@ -196,7 +196,7 @@ int64_t DispWriteLength(uint32_t format, const uint8_t* data)
 bool WriteDispItem(HMMIO h, const TDisp* item, const uint8_t* data)
 {
     MMCKINFO ck{};
-    ck.ckid = FourCC('D', 'I', 'S', 'P');
+    ck.ckid = mmioFourCC('D', 'I', 'S', 'P');
     if (mmioCreateChunk(h, &ck, 0) != 0 || !WriteAll(h, &item->ClipFormat, 4))
         return false;
     int64_t n = DispWriteLength(item->ClipFormat, data);
@@ -209,12 +209,6 @@ bool WriteDispItem(HMMIO h, const TDisp* item, const uint8_t* data)
 }
 
 } // namespace
-
-uint32_t mmioFourCC(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3)
-{
-    return static_cast<uint32_t>(c0) | static_cast<uint32_t>(c1) << 8 | static_cast<uint32_t>(c2) << 16 |
-        static_cast<uint32_t>(c3) << 24;
-}
 
 bool RiffCopyChunk(HMMIO hSrc, HMMIO hDst, const MMCKINFO& ck)
 {
@@ -326,7 +320,7 @@ int32_t RiffWriteINFO(HMMIO h, TInfoChunk* list)
             continue;
         if (!open) {
             lck.ckid = FOURCC_LIST;
-            lck.fccType = FourCC('I', 'N', 'F', 'O');
+            lck.fccType = mmioFourCC('I', 'N', 'F', 'O');
             if (mmioCreateChunk(h, &lck, MMIO_CREATELIST) != 0)
                 return riffErrIO;
             open = true;

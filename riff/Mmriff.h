@@ -49,7 +49,7 @@ struct TDispList {
     TDisp* Items;
 };
 
-uint32_t mmioFourCC(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t c3);
+// mmioFourCC comes from util/Mmtypes.h through waveio/Mmio.h.
 
 // Chunk copiers: `hSrc` stands at the body of the chunk `ck`.
 bool RiffCopyChunk(HMMIO hSrc, HMMIO hDst, const MMCKINFO& ck);

@@ -7,6 +7,9 @@
 namespace orvelle {
 
 namespace {
+// A 128-bit product keeps any pair of 64-bit factors exact (a compiler extension of g++ and clang).
+__extension__ typedef __int128 Int128;
+
 int32_t fitOrRaise(int64_t q)
 {
     if (q < std::numeric_limits<int32_t>::min() || q > std::numeric_limits<int32_t>::max())
@@ -38,13 +41,13 @@ int64_t mulDivRound64(int64_t a, int64_t b, int64_t c)
 {
     if (c == 0)
         return 0;
-    const __int128 p = static_cast<__int128>(a) * b;
-    __int128 q = p / c;
-    const __int128 r = p % c;
-    if (2 * (r < 0 ? -r : r) >= (c < 0 ? -static_cast<__int128>(c) : c))
+    const Int128 p = static_cast<Int128>(a) * b;
+    Int128 q = p / c;
+    const Int128 r = p % c;
+    if (2 * (r < 0 ? -r : r) >= (c < 0 ? -static_cast<Int128>(c) : c))
         q += (p < 0) != (c < 0) ? -1 : 1;
-    constexpr __int128 lo = std::numeric_limits<int64_t>::min();
-    constexpr __int128 hi = std::numeric_limits<int64_t>::max();
+    constexpr Int128 lo = std::numeric_limits<int64_t>::min();
+    constexpr Int128 hi = std::numeric_limits<int64_t>::max();
     return static_cast<int64_t>(q < lo ? lo : (q > hi ? hi : q));
 }
 

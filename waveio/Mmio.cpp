@@ -668,7 +668,7 @@ FOURCC mmioStringToFOURCCA(const char* text, uint32_t /*flags*/)
     char c[4] = {' ', ' ', ' ', ' '};
     for (int i = 0; text != nullptr && i < 4 && text[i] != '\0'; ++i)
         c[i] = text[i];
-    return FourCC(c[0], c[1], c[2], c[3]);
+    return mmioFourCC(c[0], c[1], c[2], c[3]);
 }
 
 uint32_t mmioRenameA(const char* oldName, const char* newName, const MMIOINFO* /*info*/, uint32_t /*flags*/)

@@ -54,14 +54,9 @@ enum : uint32_t {
     MMIOERR_CANNOTFLUSH = 9,
 };
 
-inline constexpr FOURCC FourCC(char a, char b, char c, char d)
-{
-    return static_cast<uint32_t>(static_cast<uint8_t>(a)) | static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
-        static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
-}
-inline constexpr FOURCC FOURCC_RIFF = FourCC('R', 'I', 'F', 'F');
-inline constexpr FOURCC FOURCC_LIST = FourCC('L', 'I', 'S', 'T');
-inline constexpr FOURCC FOURCC_MEM = FourCC('M', 'E', 'M', ' ');
+inline constexpr FOURCC FOURCC_RIFF = mmioFourCC('R', 'I', 'F', 'F');
+inline constexpr FOURCC FOURCC_LIST = mmioFourCC('L', 'I', 'S', 'T');
+inline constexpr FOURCC FOURCC_MEM = mmioFourCC('M', 'E', 'M', ' ');
 
 struct MMCKINFO {
     FOURCC ckid;

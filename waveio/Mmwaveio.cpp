@@ -19,8 +19,8 @@ using namespace wioimpl;
 
 namespace {
 
-constexpr FOURCC kDisp = FourCC('D', 'I', 'S', 'P');
-constexpr FOURCC kInfo = FourCC('I', 'N', 'F', 'O');
+constexpr FOURCC kDisp = mmioFourCC('D', 'I', 'S', 'P');
+constexpr FOURCC kInfo = mmioFourCC('I', 'N', 'F', 'O');
 
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 

@@ -26,7 +26,7 @@ inline constexpr uint32_t wioSrcMemory = 4;
 inline constexpr uint32_t wioSrcInfoOnly = 8;
 inline constexpr uint32_t wioSrcRaw = 16;
 
-inline constexpr FOURCC FOURCC_WAVE = FourCC('W', 'A', 'V', 'E');
+inline constexpr FOURCC FOURCC_WAVE = mmioFourCC('W', 'A', 'V', 'E');
 
 struct TWAVEIOCB {
     uint32_t Flags;

@@ -7,9 +7,9 @@
 
 namespace orvelle::wioimpl {
 
-inline constexpr FOURCC kFmt = FourCC('f', 'm', 't', ' ');
-inline constexpr FOURCC kData = FourCC('d', 'a', 't', 'a');
-inline constexpr FOURCC kFact = FourCC('f', 'a', 'c', 't');
+inline constexpr FOURCC kFmt = mmioFourCC('f', 'm', 't', ' ');
+inline constexpr FOURCC kData = mmioFourCC('d', 'a', 't', 'a');
+inline constexpr FOURCC kFact = mmioFourCC('f', 'a', 'c', 't');
 
 // Offset of the format record in the control block; the block holds its room beyond it.
 inline constexpr int64_t kFormatOffset = offsetof(TWAVEIOCB, Format);

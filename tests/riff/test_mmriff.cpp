@@ -133,7 +133,7 @@ TEST(RiffTable, IdsInOrderAndLookup)
         EXPECT_GT(std::strlen(aINFO[i].description), 0u);
         EXPECT_EQ(RiffFindaINFO(mmioStringToFOURCCA(ids[i], 0)), i);
     }
-    EXPECT_EQ(RiffFindaINFO(FourCC('I', 'X', 'Y', 'Z')), -1);
+    EXPECT_EQ(RiffFindaINFO(mmioFourCC('I', 'X', 'Y', 'Z')), -1);
     EXPECT_EQ(mmioFourCC('R', 'I', 'F', 'F'), 0x46464952u);
     EXPECT_EQ(mmioFourCC(0xFF, 0, 0, 0x80), 0x800000FFu);
 }
@@ -168,8 +168,8 @@ TEST(RiffInfo, MissingListOrHandle)
     EXPECT_EQ(RiffReadINFO(f.h(), ck, nullptr), riffErrBadParam);
     EXPECT_EQ(RiffCopyInfo(none, list), riffErrBadParam);
     EXPECT_EQ(RiffCopyInfo(list, nullptr), riffErrBadParam);
-    EXPECT_EQ(RiffFindPIINFO(nullptr, FourCC('I', 'N', 'A', 'M')), nullptr);
-    EXPECT_EQ(RiffFindPIINFO(list, FourCC('I', 'X', 'Y', 'Z')), nullptr);
+    EXPECT_EQ(RiffFindPIINFO(nullptr, mmioFourCC('I', 'N', 'A', 'M')), nullptr);
+    EXPECT_EQ(RiffFindPIINFO(list, mmioFourCC('I', 'X', 'Y', 'Z')), nullptr);
     // A text handed to a missing item is released (LeakSanitizer would tell).
     RiffModifyINFO(list, nullptr, 1, 0, RiffNewText("lost"));
     RiffFreeINFO(list);
@@ -274,7 +274,7 @@ TEST(RiffInfo, SecondListReplacesTheFileTexts)
     MMCKINFO ck{};
     ASSERT_EQ(mmioDescend(f.h(), &ck, nullptr, 0), 0u);
     ASSERT_EQ(RiffReadINFO(f.h(), ck, list), 0);
-    RiffModifyINFO(list, RiffFindPIINFO(list, FourCC('I', 'C', 'M', 'T')), 1, 0, RiffNewText("kept"));
+    RiffModifyINFO(list, RiffFindPIINFO(list, mmioFourCC('I', 'C', 'M', 'T')), 1, 0, RiffNewText("kept"));
     ASSERT_EQ(mmioAscend(f.h(), &ck, 0), 0u);
     ASSERT_EQ(mmioDescend(f.h(), &ck, nullptr, 0), 0u);
     ASSERT_EQ(RiffReadINFO(f.h(), ck, list), 0);
@@ -411,7 +411,7 @@ TEST(RiffInfo, CreateAndInsertAppend)
         last = last->Next;
     EXPECT_EQ(last, extra);
     // The first "INAM" item is found, not the appended one.
-    EXPECT_NE(RiffFindPIINFO(list, FourCC('I', 'N', 'A', 'M')), extra);
+    EXPECT_NE(RiffFindPIINFO(list, mmioFourCC('I', 'N', 'A', 'M')), extra);
     RiffFreeINFO(list);
 }
 

@@ -234,7 +234,7 @@ TEST(EngineScan, MetadataIsRead)
     CbHolder h;
     ASSERT_EQ(test::ScanImage(h, image), 0);
     ASSERT_NE(h->InfoList, nullptr);
-    TInfoData* item = RiffFindPIINFO(h->InfoList, FourCC('I', 'A', 'R', 'T'));
+    TInfoData* item = RiffFindPIINFO(h->InfoList, mmioFourCC('I', 'A', 'R', 'T'));
     ASSERT_NE(item, nullptr);
     ASSERT_NE(RiffInfoText(h->InfoList, item), nullptr);
     EXPECT_STREQ(RiffInfoText(h->InfoList, item), "Band");
@@ -254,7 +254,7 @@ TEST(EngineScan, InfoOnlyKeepsOnlyTheLists)
     EXPECT_EQ(h->DataSize, 0);
     EXPECT_EQ(h->Format.nChannels, 0);
     EXPECT_STREQ(static_cast<const char*>(h->Source), path.c_str());
-    EXPECT_STREQ(RiffInfoText(h->InfoList, RiffFindPIINFO(h->InfoList, FourCC('I', 'N', 'A', 'M'))), "Hi");
+    EXPECT_STREQ(RiffInfoText(h->InfoList, RiffFindPIINFO(h->InfoList, mmioFourCC('I', 'N', 'A', 'M'))), "Hi");
 }
 
 TEST(EngineScan, ResourceKind)

@@ -148,8 +148,8 @@ TEST(EngineWrite, MetadataAfterFact)
     const TWaveFormatEx format = test::PcmFormat(2, 44100, 16);
     CbHolder h;
     ASSERT_EQ(wioCreateFileInfo(h.cb, &format), 0);
-    TInfoData* name = RiffFindPIINFO(h->InfoList, FourCC('I', 'N', 'A', 'M'));
-    TInfoData* artist = RiffFindPIINFO(h->InfoList, FourCC('I', 'A', 'R', 'T'));
+    TInfoData* name = RiffFindPIINFO(h->InfoList, mmioFourCC('I', 'N', 'A', 'M'));
+    TInfoData* artist = RiffFindPIINFO(h->InfoList, mmioFourCC('I', 'A', 'R', 'T'));
     ASSERT_NE(name, nullptr);
     ASSERT_NE(artist, nullptr);
     RiffModifyINFO(h->InfoList, name, 1, 0, RiffNewText("Hi"));
@@ -181,9 +181,9 @@ TEST(EngineWrite, CopyFileInfo)
     ASSERT_EQ(wioCreateFileInfo(dst.cb, &format), 0);
     EXPECT_EQ(wioCopyFileInfo(nullptr, src.cb), wioErrBadParam);
     EXPECT_EQ(wioCopyFileInfo(dst.cb, nullptr), wioErrBadParam);
-    RiffModifyINFO(src->InfoList, RiffFindPIINFO(src->InfoList, FourCC('I', 'C', 'M', 'T')), 1, 0, RiffNewText("note"));
+    RiffModifyINFO(src->InfoList, RiffFindPIINFO(src->InfoList, mmioFourCC('I', 'C', 'M', 'T')), 1, 0, RiffNewText("note"));
     ASSERT_EQ(wioCopyFileInfo(dst.cb, src.cb), 0);
-    TInfoData* item = RiffFindPIINFO(dst->InfoList, FourCC('I', 'C', 'M', 'T'));
+    TInfoData* item = RiffFindPIINFO(dst->InfoList, mmioFourCC('I', 'C', 'M', 'T'));
     ASSERT_NE(RiffInfoText(dst->InfoList, item), nullptr);
     EXPECT_STREQ(RiffInfoText(dst->InfoList, item), "note");
 }

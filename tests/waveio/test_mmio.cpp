@@ -259,10 +259,10 @@ TEST(MmioFourCC, TextsArePaddedWithSpaces)
         const char* text;
         FOURCC code;
     } cases[] = {
-        {"WAVE", FourCC('W', 'A', 'V', 'E')},
-        {"fmt", FourCC('f', 'm', 't', ' ')},
-        {"I", FourCC('I', ' ', ' ', ' ')},
-        {"", FourCC(' ', ' ', ' ', ' ')},
+        {"WAVE", mmioFourCC('W', 'A', 'V', 'E')},
+        {"fmt", mmioFourCC('f', 'm', 't', ' ')},
+        {"I", mmioFourCC('I', ' ', ' ', ' ')},
+        {"", mmioFourCC(' ', ' ', ' ', ' ')},
         {"LISTS", FOURCC_LIST},
         {"RIFF", 0x46464952u},
     };
@@ -535,7 +535,7 @@ TEST_F(MmioTest, FailingWritesFailChunkSteps)
     ASSERT_EQ(mmioSetBuffer(h, nullptr, 0, 0), 0u);
     SysFileOps().write = FailWrite;
     MMCKINFO ck{};
-    ck.ckid = FourCC('d', 'a', 't', 'a');
+    ck.ckid = mmioFourCC('d', 'a', 't', 'a');
     EXPECT_NE(mmioCreateChunk(h, &ck, 0), 0u);
     ResetFileOps();
     ASSERT_EQ(mmioCreateChunk(h, &ck, 0), 0u);
@@ -610,7 +610,7 @@ TEST_F(MmioTest, AscendPastTheLimitIsAnError)
         {0xFFFFFFF8, 0x10, MMIOERR_CANNOTSEEK},
     };
     for (const auto& c : cases) {
-        MMCKINFO ck{FourCC('a', 'b', 'c', 'd'), c.size, 0, c.offset, 0};
+        MMCKINFO ck{mmioFourCC('a', 'b', 'c', 'd'), c.size, 0, c.offset, 0};
         ASSERT_EQ(mmioSeek(h, 4, 0), 4);
         EXPECT_EQ(mmioAscend(h, &ck, 0), c.want) << c.offset << " " << c.size;
         int64_t end = int64_t{c.offset} + c.size + (c.size & 1);
@@ -634,7 +634,7 @@ TEST_F(MmioTest, MemoryFileCannotGrow)
     char b[4];
     EXPECT_EQ(mmioRead(h, b, 4), 0);
     EXPECT_EQ(mmioWrite(h, "a", 1), -1);
-    MMCKINFO ck{FourCC('a', 'b', 'c', 'd'), 0, 0, 0, 0};
+    MMCKINFO ck{mmioFourCC('a', 'b', 'c', 'd'), 0, 0, 0, 0};
     EXPECT_EQ(mmioSeek(h, 6, 0), 6);
     EXPECT_EQ(mmioCreateChunk(h, &ck, 0), MMIOERR_CANNOTEXPAND);
     EXPECT_EQ(std::string(block.data(), 10), "01234567zz");
@@ -685,7 +685,7 @@ TEST_F(MmioTest, MemoryDescriptionsThatCannotWorkAreRefused)
     info.adwInfo[0] = 0;
     info.pchBuffer = nullptr;
     EXPECT_EQ(mmioOpenA(nullptr, &info, MMIO_ALLOCBUF), nullptr);
-    info.fccIOProc = FourCC('D', 'O', 'S', ' ');
+    info.fccIOProc = mmioFourCC('D', 'O', 'S', ' ');
     EXPECT_EQ(mmioOpenA(nullptr, &info, MMIO_ALLOCBUF), nullptr);
 }
 
@@ -790,14 +790,14 @@ Bytes SampleImage()
 
 void WriteSample(HMMIO h)
 {
-    MMCKINFO riff{0, 0, FourCC('W', 'A', 'V', 'E'), 0, 0};
+    MMCKINFO riff{0, 0, mmioFourCC('W', 'A', 'V', 'E'), 0, 0};
     ASSERT_EQ(mmioCreateChunk(h, &riff, MMIO_CREATERIFF), 0u);
     EXPECT_EQ(riff.ckid, FOURCC_RIFF);
     EXPECT_EQ(riff.dwDataOffset, 8u);
     EXPECT_TRUE(riff.dwFlags & MMIO_DIRTY);
     EXPECT_EQ(mmioSeek(h, 0, 1), 12);
 
-    MMCKINFO fmt{FourCC('f', 'm', 't', ' '), 0, 0, 0, 0};
+    MMCKINFO fmt{mmioFourCC('f', 'm', 't', ' '), 0, 0, 0, 0};
     ASSERT_EQ(mmioCreateChunk(h, &fmt, 0), 0u);
     ASSERT_EQ(mmioWrite(h, "\1\2\3", 3), 3);
     ASSERT_EQ(mmioAscend(h, &fmt, 0), 0u);
@@ -805,9 +805,9 @@ void WriteSample(HMMIO h)
     EXPECT_FALSE(fmt.dwFlags & MMIO_DIRTY);
     EXPECT_EQ(mmioSeek(h, 0, 1), 24); // after the pad byte
 
-    MMCKINFO list{0, 0, FourCC('I', 'N', 'F', 'O'), 0, 0};
+    MMCKINFO list{0, 0, mmioFourCC('I', 'N', 'F', 'O'), 0, 0};
     ASSERT_EQ(mmioCreateChunk(h, &list, MMIO_CREATELIST), 0u);
-    MMCKINFO inam{FourCC('I', 'N', 'A', 'M'), 3, 0, 0, 0};
+    MMCKINFO inam{mmioFourCC('I', 'N', 'A', 'M'), 3, 0, 0, 0};
     ASSERT_EQ(mmioCreateChunk(h, &inam, 0), 0u);
     ASSERT_EQ(mmioWrite(h, "Hi", 3), 3);
     ASSERT_EQ(mmioAscend(h, &inam, 0), 0u);
@@ -815,7 +815,7 @@ void WriteSample(HMMIO h)
     EXPECT_EQ(list.cksize, 16u);
 
     // Sizes given ahead are kept until the ascend fixes them.
-    MMCKINFO data{FourCC('d', 'a', 't', 'a'), 0x12345, 0, 0, 0};
+    MMCKINFO data{mmioFourCC('d', 'a', 't', 'a'), 0x12345, 0, 0, 0};
     ASSERT_EQ(mmioCreateChunk(h, &data, 0), 0u);
     ASSERT_EQ(mmioWrite(h, "\11\10\7\6", 4), 4);
     ASSERT_EQ(mmioAscend(h, &data, 0), 0u);
@@ -830,7 +830,7 @@ void ReadSample(HMMIO h, uint32_t size)
     ASSERT_EQ(mmioDescend(h, &riff, nullptr, 0), 0u);
     EXPECT_EQ(riff.ckid, FOURCC_RIFF);
     EXPECT_EQ(riff.cksize, size - 8);
-    EXPECT_EQ(riff.fccType, FourCC('W', 'A', 'V', 'E'));
+    EXPECT_EQ(riff.fccType, mmioFourCC('W', 'A', 'V', 'E'));
     EXPECT_EQ(riff.dwDataOffset, 8u);
     EXPECT_EQ(mmioSeek(h, 0, 1), 12);
 
@@ -840,9 +840,9 @@ void ReadSample(HMMIO h, uint32_t size)
         FOURCC type;
         uint32_t offset;
     } wants[] = {
-        {FourCC('f', 'm', 't', ' '), 3, 0, 20},
-        {FOURCC_LIST, 16, FourCC('I', 'N', 'F', 'O'), 32},
-        {FourCC('d', 'a', 't', 'a'), 4, 0, 56},
+        {mmioFourCC('f', 'm', 't', ' '), 3, 0, 20},
+        {FOURCC_LIST, 16, mmioFourCC('I', 'N', 'F', 'O'), 32},
+        {mmioFourCC('d', 'a', 't', 'a'), 4, 0, 56},
     };
     for (const auto& w : wants) {
         MMCKINFO ck{};
@@ -928,14 +928,14 @@ TEST_F(MmioTest, DescendHandlesHeadersThatAreNotThere)
     test::PutLE32(nested, 0xFFFFFFFC); // parent end 8 + 0xFFFFFFFC needs 33 bits
     nested.insert(nested.end(), {'W', 'A', 'V', 'E'});
     nested.insert(nested.end(), odd.begin(), odd.end());
-    const MMCKINFO nestedParent{FOURCC_RIFF, 0xFFFFFFFC, FourCC('W', 'A', 'V', 'E'), 8, 0};
-    const FOURCC abcd = FourCC('a', 'b', 'c', 'd');
+    const MMCKINFO nestedParent{FOURCC_RIFF, 0xFFFFFFFC, mmioFourCC('W', 'A', 'V', 'E'), 8, 0};
+    const FOURCC abcd = mmioFourCC('a', 'b', 'c', 'd');
     Case cases[] = {
         {"plain odd chunk", odd, 0, std::nullopt, 0, {abcd, 3, 0, 8, 0}, 8},
         {"header cut short", Bytes(odd.begin(), odd.begin() + 5), 0, std::nullopt, MMIOERR_CHUNKNOTFOUND, {}, 0},
         {"list without its type", list10, 0, std::nullopt, MMIOERR_CHUNKNOTFOUND, {}, 0},
         {"at the end of the file", odd, 12, std::nullopt, MMIOERR_CHUNKNOTFOUND, {}, 12},
-        {"size past the file", huge, 0, std::nullopt, 0, {FourCC('d', 'a', 't', 'a'), 0xFFFFFFFF, 0, 8, 0}, 8},
+        {"size past the file", huge, 0, std::nullopt, 0, {mmioFourCC('d', 'a', 't', 'a'), 0xFFFFFFFF, 0, 8, 0}, 8},
         {"parent ends", odd, 0, MMCKINFO{FOURCC_LIST, 7, 0, 0, 0}, MMIOERR_CHUNKNOTFOUND, {}, 0},
         {"parent just holds the header", odd, 0, MMCKINFO{FOURCC_LIST, 8, 0, 0, 0}, 0, {abcd, 3, 0, 8, 0}, 8},
         {"before the parent's body", odd, 0, MMCKINFO{FOURCC_LIST, 100, 0, 4, 0}, MMIOERR_CHUNKNOTFOUND, {}, 0},
@@ -970,13 +970,13 @@ TEST_F(MmioTest, DescendCanLookForAList)
     std::vector<char> block = AsChars(image);
     HMMIO h = OpenMemory(block);
     ASSERT_NE(h, nullptr);
-    MMCKINFO riff{0, 0, FourCC('W', 'A', 'V', 'E'), 0, 0};
+    MMCKINFO riff{0, 0, mmioFourCC('W', 'A', 'V', 'E'), 0, 0};
     ASSERT_EQ(mmioDescend(h, &riff, nullptr, MMIO_CREATERIFF), 0u);
-    MMCKINFO list{0, 0, FourCC('I', 'N', 'F', 'O'), 0, 0};
+    MMCKINFO list{0, 0, mmioFourCC('I', 'N', 'F', 'O'), 0, 0};
     ASSERT_EQ(mmioDescend(h, &list, &riff, MMIO_CREATELIST), 0u);
     EXPECT_EQ(list.ckid, FOURCC_LIST);
     EXPECT_EQ(list.dwDataOffset, 32u);
-    MMCKINFO other{0, 0, FourCC('a', 'd', 't', 'l'), 0, 0};
+    MMCKINFO other{0, 0, mmioFourCC('a', 'd', 't', 'l'), 0, 0};
     EXPECT_EQ(mmioDescend(h, &other, &riff, MMIO_CREATELIST), MMIOERR_CHUNKNOTFOUND);
     EXPECT_EQ(mmioClose(h, 0), 0u);
 }
