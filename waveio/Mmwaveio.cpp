@@ -74,6 +74,9 @@ int32_t openMemoryFile(HMMIO& handle, const char* block, int64_t size)
 struct ScanFindings {
     int64_t dataEnd = 0;
     int64_t dataOffset = 0;
+    // The end the "data" chunk declares when that end is believable (a size that is
+    // neither 0 nor all ones and that fits the file); -1 otherwise.
+    int64_t declaredDataEnd = -1;
     bool sawData = false;
     bool sawNonZeroData = false;
     bool haveFact = false;
@@ -168,6 +171,15 @@ int32_t readSubChunk(ScanParts& s, const MMCKINFO& ck, int64_t fileSize, ScanFin
     }
 }
 
+// A chunk's declared end when its size is neither 0 nor all ones (writers that stream
+// leave those) and the end lies inside the file; -1 otherwise.
+int64_t believableEnd(int64_t body, uint32_t declared, int64_t fileSize)
+{
+    if (declared == 0 || declared == 0xFFFFFFFF || body + declared > fileSize)
+        return -1;
+    return body + declared;
+}
+
 int32_t walkChunks(ScanParts& s, const MMCKINFO& riff, int64_t fileSize, ScanFindings& f)
 {
     const int64_t riffEnd = static_cast<int64_t>(riff.dwDataOffset) + riff.cksize;
@@ -178,6 +190,7 @@ int32_t walkChunks(ScanParts& s, const MMCKINFO& riff, int64_t fileSize, ScanFin
         if (mmioDescend(s.h, &ck, &riff, 0) != 0)
             return 0;
         const int64_t body = ck.dwDataOffset;
+        const uint32_t declared = ck.cksize;
         if (body + ck.cksize > riffEnd) {
             if (s.cb != nullptr && f.sawData)
                 return 0;
@@ -192,6 +205,8 @@ int32_t walkChunks(ScanParts& s, const MMCKINFO& riff, int64_t fileSize, ScanFin
             return rc;
         if (stop)
             return 0;
+        if (ck.ckid == kData)
+            f.declaredDataEnd = believableEnd(body, declared, fileSize);
         if (mmioAscend(s.h, &ck, 0) != 0)
             return f.sawNonZeroData ? 0 : wioErrFile;
     }
@@ -255,7 +270,9 @@ int32_t describe(ScanParts& s, MMCKINFO& riff, uint32_t flags, TWAVEIOCB*& cb)
         // A format that would make the conversions divide by zero is not a usable wave file.
         if (!usableFormat(s.cb->Format))
             return wioErrFile;
-        int64_t bytes = std::max<int64_t>(f.dataEnd - f.dataOffset, 0);
+        // Bytes after the declared data (a pad byte, a tag appended to the file) are not samples.
+        const int64_t dataEnd = f.declaredDataEnd >= 0 ? std::min(f.dataEnd, f.declaredDataEnd) : f.dataEnd;
+        int64_t bytes = std::max<int64_t>(dataEnd - f.dataOffset, 0);
         bytes -= bytes % s.cb->Format.nBlockAlign; // whole frames by the stored block align
         if (bytes > kInt32Max || f.dataOffset > kInt32Max)
             return wioErrFile;
