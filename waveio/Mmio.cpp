@@ -434,8 +434,11 @@ HMMIO openDisk(const char* name, uint32_t access, uint32_t flags)
     if (flags & MMIO_ALLOCBUF)
         h->buf.resize(kDefaultBufferSize);
     int oflags = access == MMIO_READ ? O_RDONLY : access == MMIO_WRITE ? O_WRONLY : O_RDWR;
+    // Create makes a new file only: whatever stands at the name (a file, a link, even a
+    // dangling one) makes the open fail and is left as it was, so a write can never
+    // reach another file through a link or truncate one.
     if (flags & MMIO_CREATE)
-        oflags |= O_CREAT | O_TRUNC;
+        oflags |= O_CREAT | O_EXCL | O_NOFOLLOW;
     // O_NONBLOCK only matters for what is not a regular file: opening a FIFO must not
     // wait for a writer. Anything but a regular file (FIFO, device, folder) is refused,
     // since reading it could block or never end.

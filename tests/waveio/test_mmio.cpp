@@ -126,9 +126,9 @@ protected:
 
 // ---- opening, names ------------------------------------------------------------------
 
-TEST_F(MmioTest, CreateTruncatesAndMarksTheHandle)
+TEST_F(MmioTest, CreateMakesANewFileAndMarksTheHandle)
 {
-    std::string path = MakeFile("a.wav", Bytes(100, 1));
+    std::string path = dir.file("a.wav");
     HMMIO h = OpenFile(path, kCreate);
     ASSERT_NE(h, nullptr);
     MMIOINFO info{};
@@ -139,12 +139,39 @@ TEST_F(MmioTest, CreateTruncatesAndMarksTheHandle)
     EXPECT_EQ(mmioSeek(h, 0, 2), 0);
     EXPECT_EQ(mmioClose(h, 0), 0u);
     EXPECT_EQ(FileSizeByName(path), 0);
+    struct stat st { };
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
 
     h = OpenFile(path, kReadWrite);
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(mmioGetInfo(h, &info, 0), 0u);
     EXPECT_FALSE(info.dwFlags & MMIO_CREATE);
     EXPECT_EQ(mmioClose(h, 0), 0u);
+}
+
+// Create never follows a link nor truncates: whatever stands at the name stays as it was.
+TEST_F(MmioTest, CreateRefusesANameThatIsTaken)
+{
+    const Bytes old(100, 1);
+    const std::string target = MakeFile("target.wav", old);
+    const std::string file = MakeFile("file.wav", old);
+    const std::string link = dir.file("link.wav");
+    const std::string dangling = dir.file("dangling.wav");
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink(dir.file("nowhere.wav").c_str(), dangling.c_str()), 0);
+    for (const std::string& name : {file, link, dangling}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(OpenFile(name, kCreate), nullptr);
+    }
+    EXPECT_EQ(test::ReadFileBytes(file), old);
+    EXPECT_EQ(test::ReadFileBytes(target), old);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere.wav")));
+    struct stat st { };
+    EXPECT_EQ(::lstat(dangling.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 TEST_F(MmioTest, MissingFileIsNotOpened)
@@ -173,9 +200,10 @@ TEST_F(MmioTest, ReadWriteOpensForWritingToo)
     EXPECT_FALSE(gLastOpenFlags & (O_CREAT | O_TRUNC));
     mmioClose(h, 0);
 
-    h = OpenFile(path, kCreate);
+    h = OpenFile(dir.file("new.wav"), kCreate);
     ASSERT_NE(h, nullptr);
-    EXPECT_EQ(gLastOpenFlags & (O_ACCMODE | O_CREAT | O_TRUNC), O_RDWR | O_CREAT | O_TRUNC);
+    EXPECT_EQ(
+        gLastOpenFlags & (O_ACCMODE | O_CREAT | O_TRUNC | O_EXCL | O_NOFOLLOW), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW);
     EXPECT_EQ(gLastOpenMode, 0666u);
     mmioClose(h, 0);
 }
@@ -756,8 +784,7 @@ TEST_F(MmioTest, DirectAccessStatesMustBeTheHandlesOwn)
 
 TEST_F(MmioTest, UnbufferedHandleHandsOutAnEmptyBuffer)
 {
-    std::string path = MakeFile("u.bin", Bytes(100, 1));
-    HMMIO h = OpenFile(path, MMIO_READWRITE | MMIO_CREATE);
+    HMMIO h = OpenFile(dir.file("u.bin"), MMIO_READWRITE | MMIO_CREATE);
     ASSERT_NE(h, nullptr);
     MMIOINFO info{};
     ASSERT_EQ(mmioGetInfo(h, &info, 0), 0u);
@@ -876,6 +903,7 @@ TEST_F(MmioTest, ChunksRoundTripOnDisk)
     for (int32_t bufferSize : {8192, 0, 5}) {
         SCOPED_TRACE(bufferSize);
         std::string path = dir.file("c.wav");
+        std::filesystem::remove(path);
         HMMIO h = OpenFile(path, kCreate);
         ASSERT_NE(h, nullptr);
         ASSERT_EQ(mmioSetBuffer(h, nullptr, bufferSize, 0), 0u);
