@@ -116,10 +116,11 @@ int32_t readFormat(ScanParts& s, int64_t present)
     const int32_t headBytes = static_cast<int32_t>(std::min<int64_t>(present, sizeof head));
     if (mmioRead(s.h, reinterpret_cast<char*>(&head), headBytes) != headBytes)
         return wioErrFile;
-    // Room for every extra byte the record claims (cbSize is 16-bit, so this is bounded):
-    // bytes the chunk lacks stay zero, and any copy of 18 + cbSize bytes stays inside.
-    const int64_t claimed = head.wFormatTag == WAVE_FORMAT_PCM ? sizeof head : sizeof head + head.cbSize;
-    const int64_t room = std::max({static_cast<int64_t>(sizeof head), present, claimed});
+    // The extra bytes are those the chunk holds: a cbSize claiming more is cut, so that
+    // no description or copy carries bytes the file never had.
+    if (head.wFormatTag != WAVE_FORMAT_PCM)
+        head.cbSize = static_cast<uint16_t>(std::min<int64_t>(head.cbSize, std::max<int64_t>(present - 18, 0)));
+    const int64_t room = std::max<int64_t>(sizeof head, present);
     const int64_t blockSize = std::max<int64_t>(sizeof(TWAVEIOCB), kFormatOffset + room);
     s.cb = static_cast<TWAVEIOCB*>(GlobalAllocMem(blockSize));
     char* format = reinterpret_cast<char*>(&s.cb->Format);

@@ -23,6 +23,8 @@ using test::Chunk;
 using test::Le32;
 using test::Pattern;
 
+Bytes Head(const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n)); }
+
 Bytes RecordBytes(const TWaveFormatEx& f, size_t n)
 {
     const auto* p = reinterpret_cast<const uint8_t*>(&f);
@@ -114,9 +116,9 @@ TEST(EngineWrite, CreatedBlock)
     EXPECT_EQ(h->Handle, nullptr);
 }
 
-// A scanned format whose cbSize claims more than its chunk held: the written record
-// has the claimed size, filled with zeros, from the block itself or from a copy.
-TEST(EngineWrite, OversizedCbSizeStaysInsideTheBlock)
+// A cbSize claiming more than the "fmt " chunk holds is cut to what it holds: the scanned
+// record, and every copy written from it, carry no invented zero bytes.
+TEST(EngineWrite, OversizedCbSizeIsCutToTheChunk)
 {
     Bytes body = RecordBytes(TWaveFormatEx{2, 1, 8000, 4000, 256, 4, 200}, 18);
     Bytes extra = Pattern(14, 0x40);
@@ -124,24 +126,25 @@ TEST(EngineWrite, OversizedCbSizeStaysInsideTheBlock)
     const Bytes image = test::RiffWave(Cat({Chunk("fmt ", body), Chunk("data", Pattern(256))}));
     CbHolder src;
     ASSERT_EQ(test::ScanImage(src, image), 0);
-    ASSERT_EQ(wioFormatRoom(src.cb), 218);
+    EXPECT_EQ(src->Format.cbSize, 14);
+    EXPECT_EQ(wioSizeOfWaveFormat(&src->Format), 32);
+    EXPECT_GE(wioFormatRoom(src.cb), 32);
 
     Bytes record = body;
-    record.resize(218, 0);
-    const Bytes expected = ExpectedFile(record, {}, 0);
+    record[16] = 14;
     test::TempDir dir;
     CbHolder copy;
     ASSERT_EQ(wioCreateFileInfo(copy.cb, &src->Format), 0);
     ASSERT_EQ(wioWriteFileInfo(copy.cb, dir.file("copy.wav").c_str()), 0);
     ASSERT_EQ(wioWaveClose(copy.cb), 0);
-    EXPECT_EQ(test::ReadFileBytes(dir.file("copy.wav")), expected);
+    EXPECT_EQ(test::ReadFileBytes(dir.file("copy.wav")), ExpectedFile(record, {}, 0));
 
-    // Written from the scanned block itself, whose counts come along into "fact".
+    // Written from the scanned block itself: a new, empty file of the same format.
     ASSERT_EQ(src->SampleCount, 512);
     ASSERT_EQ(wioWriteFileInfo(src.cb, dir.file("same.wav").c_str()), 0);
     EXPECT_EQ(src->Flags, 0u); // now a disk file
     ASSERT_EQ(wioWaveClose(src.cb), 0);
-    EXPECT_EQ(test::ReadFileBytes(dir.file("same.wav")), ExpectedFile(record, {}, 512));
+    EXPECT_EQ(test::ReadFileBytes(dir.file("same.wav")), ExpectedFile(record, {}, 0));
 }
 
 TEST(EngineWrite, MetadataAfterFact)
@@ -266,6 +269,55 @@ TEST(EngineWrite, InPlace)
     EXPECT_EQ(again->SampleCount, 10);
 }
 
+// A file being written can be repositioned, or opened again, without losing what was
+// written: the window grows with the data and the data ends where the writes reached.
+TEST(EngineWrite, RepositioningWhileWritingKeepsTheData)
+{
+    const TWaveFormatEx format = test::PcmFormat(2, 8000, 16);
+    const Bytes data = Pattern(40);
+    const char frame[4] = {9, 9, 9, 9};
+    test::TempDir dir;
+    for (bool reopen : {false, true}) {
+        SCOPED_TRACE(reopen ? "second wioWaveOpen" : "wioWaveSetPosition");
+        const std::string name = dir.file(reopen ? "reopen.wav" : "position.wav");
+        CbHolder h;
+        ASSERT_EQ(wioCreateFileInfo(h.cb, &format), 0);
+        ASSERT_EQ(wioWriteFileInfo(h.cb, name.c_str()), 0);
+        ASSERT_EQ(wioWaveWriteData(h.cb, reinterpret_cast<const char*>(data.data()), 40), 40);
+        EXPECT_EQ(h->SampleCount, 10);
+        EXPECT_EQ(h->LastSample, 10);
+        if (reopen) {
+            ASSERT_EQ(wioWaveOpen(h.cb), 0);
+        }
+        ASSERT_EQ(wioWaveSetPosition(h.cb, 2), 0);
+        EXPECT_EQ(h->SamplePos, 2);
+        ASSERT_EQ(wioWaveWriteData(h.cb, frame, 4), 4);
+        ASSERT_EQ(wioWaveClose(h.cb), 0);
+        Bytes want = data;
+        std::memcpy(want.data() + 8, frame, 4);
+        EXPECT_EQ(test::ReadFileBytes(name), ExpectedFile(RecordBytes(format, 18), want, 10));
+    }
+}
+
+// Creating a second file on a block still writing the first finishes the first.
+TEST(EngineWrite, WriteFileInfoFinishesTheFileBeingWritten)
+{
+    const TWaveFormatEx format = test::PcmFormat(2, 8000, 16);
+    const Bytes data = Pattern(8);
+    test::TempDir dir;
+    CbHolder h;
+    ASSERT_EQ(wioCreateFileInfo(h.cb, &format), 0);
+    ASSERT_EQ(wioWriteFileInfo(h.cb, dir.file("first.wav").c_str()), 0);
+    ASSERT_EQ(wioWaveWriteData(h.cb, reinterpret_cast<const char*>(data.data()), 8), 8);
+    ASSERT_EQ(wioWriteFileInfo(h.cb, dir.file("second.wav").c_str()), 0);
+    EXPECT_EQ(test::ReadFileBytes(dir.file("first.wav")), ExpectedFile(RecordBytes(format, 18), data, 2));
+    // The new file starts empty.
+    EXPECT_EQ(h->DataSize, 0);
+    EXPECT_EQ(h->SampleCount, 0);
+    ASSERT_EQ(wioWaveClose(h.cb), 0);
+    EXPECT_EQ(test::ReadFileBytes(dir.file("second.wav")), ExpectedFile(RecordBytes(format, 18), {}, 0));
+}
+
 TEST(EngineWrite, SamplePosCountsFromTheStartOfData)
 {
     test::TempDir dir;
@@ -334,9 +386,17 @@ TEST(EngineWrite, FailingWrites)
     EXPECT_EQ(h->DataSize, 8);
     EXPECT_EQ(h->SampleCount, 2);
     EXPECT_EQ(h->SamplePos, 2);
-    // Finishing cannot write either: 106, and the file is closed all the same.
+    // Finishing cannot write either: 106, and the file is closed all the same. The
+    // written mark stays, so that the next close tries again.
     EXPECT_EQ(wioWaveClose(h.cb), wioErrFile);
     EXPECT_EQ(h->Handle, nullptr);
+    EXPECT_NE(h->DataChunk.dwFlags & MMIO_DIRTY, 0u);
+    ResetFileOps();
+    EXPECT_EQ(wioWaveClose(h.cb), 0);
+    EXPECT_EQ(h->Handle, nullptr);
+    EXPECT_EQ(h->DataChunk.dwFlags & MMIO_DIRTY, 0u);
+    EXPECT_EQ(test::ReadFileBytes(dir.file("a.wav")), ExpectedFile(RecordBytes(format, 18), Head(data, 8), 2));
+    EXPECT_EQ(wioWaveClose(h.cb), 0); // nothing left to do
 }
 
 // A format too large for the service's buffer is written out while the file is made;
