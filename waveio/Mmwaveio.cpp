@@ -366,7 +366,23 @@ int32_t wioFormatRoom(const TWAVEIOCB* cb)
     return saturate32(GlobalMemSize(cb) - kFormatOffset);
 }
 
-int32_t wioFileOpen(HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const char* name, FOURCC fccType, uint32_t flags)
+namespace {
+
+// A disk file through the service: for reading and writing when `writable`, falling back
+// to reading only when writing is refused; otherwise for reading only.
+HMMIO openDiskFile(const char* name, bool writable)
+{
+    std::string path(name); // the service takes a writable name
+    HMMIO h = nullptr;
+    if (writable)
+        h = mmioOpenA(path.data(), nullptr, MMIO_ALLOCBUF | MMIO_READWRITE);
+    if (h == nullptr)
+        h = mmioOpenA(path.data(), nullptr, MMIO_ALLOCBUF | MMIO_READ);
+    return h;
+}
+
+int32_t openSource(
+    HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const char* name, FOURCC fccType, uint32_t flags, bool writable)
 {
     resHandle = 0;
     handle = nullptr;
@@ -384,8 +400,7 @@ int32_t wioFileOpen(HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const cha
         if (openMemoryFile(handle, desc->pchBuffer, desc->cchBuffer) != 0)
             return wioErrFile;
     } else {
-        std::string path(name); // the service takes a writable name
-        handle = mmioOpenA(path.data(), nullptr, MMIO_ALLOCBUF | MMIO_READWRITE);
+        handle = openDiskFile(name, writable);
         if (handle == nullptr)
             return wioErrFile;
     }
@@ -394,6 +409,15 @@ int32_t wioFileOpen(HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const cha
         return wioErrFile;
     }
     return 0;
+}
+
+} // namespace
+
+// A disk file is opened for reading and writing, so that it can be written in place; one
+// that may only be read is opened for reading and can still be described and read.
+int32_t wioFileOpen(HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const char* name, FOURCC fccType, uint32_t flags)
+{
+    return openSource(handle, ck, resHandle, name, fccType, flags, true);
 }
 
 void wioFileClose(HMMIO& handle, uintptr_t& resHandle)
@@ -411,7 +435,8 @@ int32_t wioReadFileInfo(TWAVEIOCB*& cb, const char* name, FOURCC fccType, uint32
         return wioErrBadParam;
     ScanParts s;
     MMCKINFO riff{};
-    if (int32_t rc = wioFileOpen(s.h, riff, s.res, name, fccType, flags); rc != 0)
+    // A scan only reads.
+    if (int32_t rc = openSource(s.h, riff, s.res, name, fccType, flags, false); rc != 0)
         return rc;
     s.source = copySource(name, flags);
     return describe(s, riff, flags, cb);
