@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -725,11 +726,38 @@ TWaveFormatEx* wioCopyWaveFormat(const TWaveFormatEx* format)
     return wioCopyWaveFormatN(format, wioSizeOfWaveFormat(format));
 }
 
+namespace {
+
+// An extensible format is named by its sub-format: "EXTENSIBLE (PCM)", "EXTENSIBLE
+// (IEEE float)", "EXTENSIBLE (0xNNNN)" for another known tag.
+std::string extensibleName(const TWaveFormatEx* format)
+{
+    ExtensibleInfo info;
+    if (!readExtensible(format, wioSizeOfWaveFormat(format), info))
+        return "EXTENSIBLE";
+    if (!info.knownSubFormat)
+        return "EXTENSIBLE (unknown sub-format)";
+    if (info.subFormatTag == WAVE_FORMAT_PCM)
+        return "EXTENSIBLE (PCM)";
+    if (info.subFormatTag == WAVE_FORMAT_IEEE_FLOAT)
+        return "EXTENSIBLE (IEEE float)";
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%04X", info.subFormatTag);
+    return std::string("EXTENSIBLE (") + hex + ")";
+}
+
+} // namespace
+
 void wioGetFormatName(const TWaveFormatEx* format, std::string& text)
 {
     text = "Unknown";
     if (format == nullptr)
         return;
+    if (format->wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
+        // The record holds 18 + cbSize bytes, as for wioCopyWaveFormat.
+        text = extensibleName(format);
+        return;
+    }
     for (const FormatName& row : kFormatNames) {
         if (row.tag == format->wFormatTag) {
             text = row.name;

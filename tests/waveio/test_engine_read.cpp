@@ -734,15 +734,9 @@ TEST(EngineFormat, Names)
         uint16_t tag;
         const char* name;
     } cases[] = {
-        {0x0000, "Unknown"},
-        {0x0001, "PCM"},
-        {0x0011, "IMA ADPCM"},
-        {0x0209, "Dolby AC2"},
-        {0x020C, "PCM 32"},
-        {0x0002, "Microsoft ADPCM"},
-        {0xFFFF, "*DEVELOPMENT ONLY TAG*"},
-        {0x1234, "Unknown"},
-        {0xFFFE, "Unknown"},
+        {0x0000, "Unknown"}, {0x0001, "PCM"}, {0x0011, "IMA ADPCM"}, {0x0209, "Dolby AC2"}, {0x020C, "PCM 32"},
+        {0x0002, "Microsoft ADPCM"}, {0xFFFF, "*DEVELOPMENT ONLY TAG*"}, {0x1234, "Unknown"},
+        {0xFFFE, "EXTENSIBLE"}, // without the fields that name its sub-format
     };
     std::string text;
     for (const auto& c : cases) {
@@ -754,6 +748,37 @@ TEST(EngineFormat, Names)
     text = "x";
     wioGetFormatName(nullptr, text);
     EXPECT_EQ(text, "Unknown");
+}
+
+// Extensible formats are named by their sub-format, read from the scanned record.
+TEST(EngineFormat, ExtensibleNames)
+{
+    const Bytes suffix = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    const struct {
+        const char* name;
+        Bytes guid;
+        uint16_t cbSize;
+        const char* want;
+    } cases[] = {
+        {"PCM", Cat({Bytes{0x01, 0x00}, suffix}), 22, "EXTENSIBLE (PCM)"},
+        {"IEEE float", Cat({Bytes{0x03, 0x00}, suffix}), 22, "EXTENSIBLE (IEEE float)"},
+        {"A-law", Cat({Bytes{0x06, 0x00}, suffix}), 22, "EXTENSIBLE (0x0006)"},
+        {"foreign GUID", Pattern(16), 22, "EXTENSIBLE (unknown sub-format)"},
+        {"cbSize too small for the fields", Cat({Bytes{0x01, 0x00}, suffix}), 10, "EXTENSIBLE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes body = FmtBody(0xFFFE, 2, 48000, 288000, 6, 24);
+        test::PutLE16(body, c.cbSize);
+        test::PutLE16(body, 24);
+        test::PutLE32(body, 3);
+        body.insert(body.end(), c.guid.begin(), c.guid.end());
+        CbHolder h;
+        ASSERT_EQ(test::ScanImage(h, test::RiffWave(Cat({Chunk("fmt ", body), Data(60)}))), 0);
+        std::string text;
+        wioGetFormatName(&h->Format, text);
+        EXPECT_EQ(text, c.want);
+    }
 }
 
 TEST(EngineNames, ThroughTheService)
