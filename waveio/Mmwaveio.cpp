@@ -11,6 +11,7 @@
 
 #include "platform/Resources.h"
 #include "platform/Sysfile.h"
+#include "util/Mmmuldiv.h"
 #include "util/Mmutils.h"
 #include "waveio/Mmwaveioimpl.h"
 
@@ -29,33 +30,13 @@ constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 int rawFd(const TWAVEIOCB* cb) { return static_cast<int>(reinterpret_cast<intptr_t>(cb->Handle) - 1); }
 void* rawHandle(int fd) { return reinterpret_cast<void*>(static_cast<intptr_t>(fd) + 1); }
 
-int32_t saturate32(int64_t v)
-{
-    return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), kInt32Max));
-}
-
-// a*b/c rounded to nearest, an exact half away from zero. Values from a file must not
-// make a conversion raise: c = 0 gives 0 and a quotient beyond 32 bits is saturated.
-int32_t mulDivRound(int64_t a, int64_t b, int64_t c)
-{
-    if (c == 0)
-        return 0;
-    // |a| <= 2^31 and 0 <= b < 2^32: the product fits 64 bits.
-    int64_t p = a * b;
-    int64_t q = p / c;
-    int64_t r = p % c;
-    if (2 * (r < 0 ? -r : r) >= c)
-        q += p < 0 ? -1 : 1;
-    return saturate32(q);
-}
-
 // v raised to a multiple of `align` (the division truncating toward zero); 0 for align 0.
 int32_t raiseToAlign(int32_t v, uint32_t align)
 {
     if (align == 0)
         return 0;
     int64_t a = align;
-    return saturate32((v + a - 1) / a * a);
+    return saturateToInt32((v + a - 1) / a * a);
 }
 
 int32_t openMemoryFile(HMMIO& handle, const char* block, int64_t size)
@@ -364,7 +345,7 @@ int32_t wioFormatRoom(const TWAVEIOCB* cb)
 {
     if (cb == nullptr)
         return 0;
-    return saturate32(GlobalMemSize(cb) - kFormatOffset);
+    return saturateToInt32(GlobalMemSize(cb) - kFormatOffset);
 }
 
 namespace {
@@ -557,7 +538,7 @@ int32_t wioWaveSetPosition(TWAVEIOCB* cb, int32_t n)
         return wioErrFile;
     const int64_t window = static_cast<int64_t>(cb->LastSample) - cb->FirstSample;
     n = window <= 0 ? 0 : static_cast<int32_t>(std::min<int64_t>(n, window - 1));
-    const int32_t first = saturate32(static_cast<int64_t>(cb->FirstSample) + n);
+    const int32_t first = saturateToInt32(static_cast<int64_t>(cb->FirstSample) + n);
     if (cb->Handle == nullptr) {
         int32_t b = wioSamplesToBytesEx(cb, first);
         cb->SamplePos = wioBytesToSamplesEx(cb, b) - cb->FirstSample;
@@ -609,8 +590,8 @@ int32_t wioWaveReadData(TWAVEIOCB* cb, char* buffer, int32_t count)
     if (r <= 0)
         return r;
     cb->BytesLeft = Max(cb->BytesLeft - r, 0);
-    cb->SamplePos =
-        saturate32(static_cast<int64_t>(cb->LastSample) - cb->FirstSample - wioBytesToSamplesEx(cb, cb->BytesLeft));
+    cb->SamplePos = saturateToInt32(
+        static_cast<int64_t>(cb->LastSample) - cb->FirstSample - wioBytesToSamplesEx(cb, cb->BytesLeft));
     return r;
 }
 
@@ -638,7 +619,7 @@ int32_t wioWaveReadDataDirect(TWAVEIOCB* cb, char* buffer, int32_t count)
     if (mmioSetInfo(h, &info, 0) != 0)
         return -1;
     cb->BytesLeft -= m;
-    cb->SamplePos = saturate32(static_cast<int64_t>(cb->SamplePos) + wioBytesToSamplesEx(cb, m));
+    cb->SamplePos = saturateToInt32(static_cast<int64_t>(cb->SamplePos) + wioBytesToSamplesEx(cb, m));
     return m;
 }
 
@@ -652,38 +633,39 @@ int32_t wioWaveReadSamples(TWAVEIOCB* cb, char* buffer, int32_t frames)
 
 int32_t wioBytesToSamples(const TWaveFormatEx* format, int32_t bytes)
 {
-    return format == nullptr ? 0 : mulDivRound(bytes, format->nSamplesPerSec, format->nAvgBytesPerSec);
+    return format == nullptr ? 0 : mulDivRoundSaturated(bytes, format->nSamplesPerSec, format->nAvgBytesPerSec);
 }
 
 int32_t wioSamplesToBytes(const TWaveFormatEx* format, int32_t frames)
 {
     if (format == nullptr || format->nSamplesPerSec == 0)
         return 0;
-    return raiseToAlign(mulDivRound(frames, format->nAvgBytesPerSec, format->nSamplesPerSec), format->nBlockAlign);
+    return raiseToAlign(
+        mulDivRoundSaturated(frames, format->nAvgBytesPerSec, format->nSamplesPerSec), format->nBlockAlign);
 }
 
 int32_t wioBytesPerSample(const TWaveFormatEx* format) { return wioSamplesToBytes(format, 1); }
 
 int32_t wioBytesToTime(const TWaveFormatEx* format, int32_t bytes)
 {
-    return format == nullptr ? 0 : mulDivRound(bytes, 1000, format->nAvgBytesPerSec);
+    return format == nullptr ? 0 : mulDivRoundSaturated(bytes, 1000, format->nAvgBytesPerSec);
 }
 
 int32_t wioSamplesToTime(const TWaveFormatEx* format, int32_t frames)
 {
-    return format == nullptr ? 0 : mulDivRound(frames, 1000, format->nSamplesPerSec);
+    return format == nullptr ? 0 : mulDivRoundSaturated(frames, 1000, format->nSamplesPerSec);
 }
 
 int32_t wioTimeToSamples(const TWaveFormatEx* format, int32_t ms)
 {
-    return format == nullptr ? 0 : mulDivRound(ms, format->nSamplesPerSec, 1000);
+    return format == nullptr ? 0 : mulDivRoundSaturated(ms, format->nSamplesPerSec, 1000);
 }
 
 int32_t wioTimeToBytes(const TWaveFormatEx* format, int32_t ms)
 {
     if (format == nullptr)
         return 0;
-    return raiseToAlign(mulDivRound(ms, format->nAvgBytesPerSec, 1000), format->nBlockAlign);
+    return raiseToAlign(mulDivRoundSaturated(ms, format->nAvgBytesPerSec, 1000), format->nBlockAlign);
 }
 
 int32_t wioBytesToSamplesEx(const TWAVEIOCB* cb, int32_t bytes)
