@@ -1,6 +1,7 @@
 #include "riff/Mmriff.h"
 #include "util/Mmutils.h"
 
+#include "MemoryFile.h"
 #include "TestSupport.h"
 
 #include <algorithm>
@@ -27,43 +28,7 @@ Bytes Cat(Bytes a, const Bytes& b)
 }
 
 // A memory file over `bytes` (the block cannot grow); read-only unless asked.
-class MemFile {
-public:
-    explicit MemFile(Bytes bytes, uint32_t access = MMIO_READ) : buf_(std::move(bytes))
-    {
-        if (buf_.empty())
-            buf_.resize(1);
-        MMIOINFO info{};
-        info.fccIOProc = FOURCC_MEM;
-        info.pchBuffer = reinterpret_cast<char*>(buf_.data());
-        info.cchBuffer = static_cast<int32_t>(buf_.size());
-        h_ = mmioOpenA(nullptr, &info, MMIO_ALLOCBUF | access);
-    }
-    // A writable block of `room` zero bytes.
-    static MemFile Empty(size_t room) { return MemFile(Bytes(room, 0), MMIO_READWRITE); }
-    ~MemFile()
-    {
-        if (h_ != nullptr)
-            mmioClose(h_, 0);
-    }
-    MemFile(const MemFile&) = delete;
-    MemFile(MemFile&& o) noexcept : buf_(std::move(o.buf_)), h_(o.h_) { o.h_ = nullptr; }
-
-    HMMIO h() const { return h_; }
-    // Closes the file; the bytes up to the position it had.
-    Bytes Written()
-    {
-        int32_t end = mmioSeek(h_, 0, 1);
-        EXPECT_GE(end, 0);
-        mmioClose(h_, 0);
-        h_ = nullptr;
-        return Bytes(buf_.begin(), buf_.begin() + std::max(end, 0));
-    }
-
-private:
-    Bytes buf_;
-    HMMIO h_ = nullptr;
-};
+using test::MemoryFile;
 
 Bytes Entry(const char* id, const std::string& text)
 {
@@ -92,7 +57,7 @@ struct ReadList {
     explicit ReadList(const Bytes& file)
     {
         EXPECT_EQ(RiffInitINFO(list), 0);
-        MemFile f(file);
+        MemoryFile f(file);
         MMCKINFO ck{};
         EXPECT_EQ(mmioDescend(f.h(), &ck, nullptr, 0), 0u);
         rc = RiffReadINFO(f.h(), ck, list);
@@ -116,9 +81,9 @@ struct ReadList {
 
 Bytes WriteInfo(TInfoChunk* list)
 {
-    MemFile out = MemFile::Empty(4096);
+    MemoryFile out = MemoryFile::empty(4096);
     EXPECT_EQ(RiffWriteINFO(out.h(), list), 0);
-    return out.Written();
+    return out.written();
 }
 
 // ---- table, codes ----
@@ -160,7 +125,7 @@ TEST(RiffInfo, MissingListOrHandle)
     TInfoChunk* none = nullptr;
     TInfoChunk* list = nullptr;
     ASSERT_EQ(RiffInitINFO(list), 0);
-    MemFile f = MemFile::Empty(64);
+    MemoryFile f = MemoryFile::empty(64);
     MMCKINFO ck{};
     ck.cksize = 10;
     EXPECT_EQ(RiffWriteINFO(nullptr, list), riffErrBadParam);
@@ -240,7 +205,7 @@ TEST(RiffInfo, BodyOfFourBytesOrLessReadsNothing)
     for (uint32_t size : {0u, 3u, 4u}) {
         TInfoChunk* list = nullptr;
         ASSERT_EQ(RiffInitINFO(list), 0);
-        MemFile f(Bytes(16, 'x'));
+        MemoryFile f(Bytes(16, 'x'));
         MMCKINFO ck{};
         ck.cksize = size;
         EXPECT_EQ(RiffReadINFO(f.h(), ck, list), 0) << size;
@@ -254,7 +219,7 @@ TEST(RiffInfo, BodyLongerThanTheFileIsAReadFailure)
     Bytes file = InfoList(Entry("INAM", std::string("Hi\0", 3)));
     TInfoChunk* list = nullptr;
     ASSERT_EQ(RiffInitINFO(list), 0);
-    MemFile f(file);
+    MemoryFile f(file);
     MMCKINFO ck{};
     ASSERT_EQ(mmioDescend(f.h(), &ck, nullptr, 0), 0u);
     ck.cksize += 1;
@@ -272,7 +237,7 @@ TEST(RiffInfo, SecondListReplacesTheFileTexts)
     Bytes file = Cat(first, second);
     TInfoChunk* list = nullptr;
     ASSERT_EQ(RiffInitINFO(list), 0);
-    MemFile f(file);
+    MemoryFile f(file);
     MMCKINFO ck{};
     ASSERT_EQ(mmioDescend(f.h(), &ck, nullptr, 0), 0u);
     ASSERT_EQ(RiffReadINFO(f.h(), ck, list), 0);
@@ -309,7 +274,7 @@ TEST(RiffInfo, WriteFailureGivesIOError)
     ReadList r(InfoList(Entry("INAM", std::string(40, 'a') + '\0')));
     ASSERT_EQ(r.rc, 0);
     for (size_t room : {4u, 16u, 30u}) {
-        MemFile out = MemFile::Empty(room);
+        MemoryFile out = MemoryFile::empty(room);
         EXPECT_EQ(RiffWriteINFO(out.h(), r.list), riffErrIO) << room;
     }
 }
@@ -426,13 +391,13 @@ TEST(RiffCopy, ChunkAndListAreCopiedVerbatim)
     Bytes adtl;
     PutChunk(adtl, "LIST", Cat(B("adtl"), Entry("labl", "xyz")));
     for (const Bytes& chunk : {cue, adtl}) {
-        MemFile src(chunk);
+        MemoryFile src(chunk);
         MMCKINFO ck{};
         ASSERT_EQ(mmioDescend(src.h(), &ck, nullptr, 0), 0u);
-        MemFile dst = MemFile::Empty(256);
+        MemoryFile dst = MemoryFile::empty(256);
         bool ok = ck.ckid == FOURCC_LIST ? RiffCopyList(src.h(), dst.h(), ck) : RiffCopyChunk(src.h(), dst.h(), ck);
         EXPECT_TRUE(ok);
-        EXPECT_EQ(dst.Written(), chunk);
+        EXPECT_EQ(dst.written(), chunk);
     }
 }
 
@@ -442,25 +407,25 @@ TEST(RiffCopy, FailuresGiveFalse)
     PutChunk(cue, "cue ", B("abcdef"));
     {
         SCOPED_TRACE("source shorter than the chunk");
-        MemFile src(cue);
+        MemoryFile src(cue);
         MMCKINFO ck{};
         ASSERT_EQ(mmioDescend(src.h(), &ck, nullptr, 0), 0u);
         ck.cksize = 100;
-        MemFile dst = MemFile::Empty(256);
+        MemoryFile dst = MemoryFile::empty(256);
         EXPECT_FALSE(RiffCopyChunk(src.h(), dst.h(), ck));
     }
     {
         SCOPED_TRACE("destination too small");
-        MemFile src(cue);
+        MemoryFile src(cue);
         MMCKINFO ck{};
         ASSERT_EQ(mmioDescend(src.h(), &ck, nullptr, 0), 0u);
-        MemFile dst = MemFile::Empty(10);
+        MemoryFile dst = MemoryFile::empty(10);
         EXPECT_FALSE(RiffCopyChunk(src.h(), dst.h(), ck));
     }
     {
         SCOPED_TRACE("list without room for its type");
-        MemFile src(cue);
-        MemFile dst = MemFile::Empty(64);
+        MemoryFile src(cue);
+        MemoryFile dst = MemoryFile::empty(64);
         MMCKINFO ck{};
         ck.ckid = FOURCC_LIST;
         ck.cksize = 2;
@@ -511,16 +476,16 @@ struct DispList {
     }
     int32_t ReadFrom(const Bytes& file)
     {
-        MemFile f(file);
+        MemoryFile f(file);
         MMCKINFO ck{};
         EXPECT_EQ(mmioDescend(f.h(), &ck, nullptr, 0), 0u);
         return RiffReadDISP(f.h(), ck, list);
     }
     Bytes Write(int32_t want = 0) const
     {
-        MemFile out = MemFile::Empty(4096);
+        MemoryFile out = MemoryFile::empty(4096);
         EXPECT_EQ(RiffWriteDISP(out.h(), list), want);
-        return out.Written();
+        return out.written();
     }
 };
 
@@ -560,7 +525,7 @@ TEST(RiffDisp, ReadFailures)
     Bytes file = DispChunk(1, {'a', 'b', 0});
     DispList d;
     for (uint32_t size : {9u, 100u, 0xFFFFFFFFu}) {
-        MemFile f(file);
+        MemoryFile f(file);
         MMCKINFO ck{};
         ASSERT_EQ(mmioDescend(f.h(), &ck, nullptr, 0), 0u);
         ck.cksize = size;
@@ -568,7 +533,7 @@ TEST(RiffDisp, ReadFailures)
     }
     EXPECT_TRUE(d.Items().empty());
     TDispList* none = nullptr;
-    MemFile f(file);
+    MemoryFile f(file);
     MMCKINFO ck{};
     ck.cksize = 7;
     EXPECT_EQ(RiffReadDISP(f.h(), ck, none), riffErrBadParam);
@@ -626,7 +591,7 @@ TEST(RiffDisp, WriteFailureGivesIOError)
     Bytes text(50, 'a');
     d.Add(1, &text);
     for (size_t room : {4u, 10u, 40u}) {
-        MemFile out = MemFile::Empty(room);
+        MemoryFile out = MemoryFile::empty(room);
         EXPECT_EQ(RiffWriteDISP(out.h(), d.list), riffErrIO) << room;
     }
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "MemoryFile.h"
 #include "TestSupport.h"
 #include "platform/Sysfile.h"
 #include "waveio/Mmwaveio.h"
@@ -34,9 +35,7 @@ struct FileOpsRestorer {
 // Describes an image held in memory (the memory kind).
 inline int32_t ScanImage(CbHolder& h, const Bytes& image)
 {
-    MMIOINFO info{};
-    info.pchBuffer = const_cast<char*>(reinterpret_cast<const char*>(image.data()));
-    info.cchBuffer = static_cast<int32_t>(image.size());
+    const MMIOINFO info = memoryFileInfo(image.data(), image.size());
     return wioReadFileInfo(h.cb, reinterpret_cast<const char*>(&info), FOURCC_WAVE, wioSrcMemory);
 }
 

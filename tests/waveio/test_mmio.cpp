@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "MemoryFile.h"
 #include "TestSupport.h"
 #include "platform/Sysfile.h"
 
@@ -58,10 +59,7 @@ HMMIO OpenFile(const std::string& name, uint32_t flags)
 
 HMMIO OpenMemory(std::vector<char>& block, uint32_t flags = MMIO_ALLOCBUF)
 {
-    MMIOINFO info{};
-    info.fccIOProc = FOURCC_MEM;
-    info.pchBuffer = block.data();
-    info.cchBuffer = static_cast<int32_t>(block.size());
+    MMIOINFO info = test::memoryFileInfo(block.data(), block.size());
     return mmioOpenA(nullptr, &info, flags);
 }
 
@@ -702,9 +700,7 @@ TEST_F(MmioTest, MemoryFileOpenedForReadingRefusesWrites)
 TEST_F(MmioTest, MemoryDescriptionsThatCannotWorkAreRefused)
 {
     std::vector<char> block(8);
-    MMIOINFO info{};
-    info.fccIOProc = FOURCC_MEM;
-    info.pchBuffer = block.data();
+    MMIOINFO info = test::memoryFileInfo(block.data(), block.size());
     info.cchBuffer = -1;
     EXPECT_EQ(mmioOpenA(nullptr, &info, MMIO_ALLOCBUF), nullptr);
     info.cchBuffer = 8;
