@@ -15,10 +15,8 @@ namespace orvelle {
 namespace {
 
 using test::Bytes;
-using test::GetLE32;
 using test::PutChunk;
 using test::PutId;
-using test::PutLE32;
 
 Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes Cat(Bytes a, const Bytes& b)
@@ -40,7 +38,7 @@ Bytes RawEntry(const char* id, uint32_t size, const Bytes& body)
 {
     Bytes b;
     PutId(b, id);
-    PutLE32(b, size);
+    appendLe32(b, size);
     return Cat(b, body);
 }
 Bytes InfoList(const Bytes& entries)
@@ -447,7 +445,7 @@ Bytes BlockBytes(const uint8_t* p) { return p ? Bytes(p, p + GlobalMemSize(p)) :
 Bytes DispChunk(uint32_t format, const Bytes& data)
 {
     Bytes body;
-    PutLE32(body, format);
+    appendLe32(body, format);
     Bytes b;
     PutChunk(b, "DISP", Cat(body, data));
     return b;
@@ -512,7 +510,7 @@ TEST(RiffDisp, ReadKeepsBodiesLongerThanFourBytes)
         auto items = d.Items();
         ASSERT_EQ(items.size(), c.kept ? 1u : 0u);
         if (c.kept) {
-            EXPECT_EQ(items[0]->ClipFormat, GetLE32(c.body, 0));
+            EXPECT_EQ(items[0]->ClipFormat, readLe32(c.body, 0));
             EXPECT_EQ(BlockBytes(items[0]->Data), Bytes(c.body.begin() + 4, c.body.end()));
             EXPECT_EQ(items[0]->State, 0);
             EXPECT_EQ(items[0]->NewData, nullptr);

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "util/LittleEndian.h"
+
 #include "platform/Resources.h"
 #include "test_engine_support.h"
 #include "util/Mmutils.h"
@@ -23,19 +25,18 @@ using test::Bytes;
 using test::Cat;
 using test::CbHolder;
 using test::Chunk;
-using test::Le32;
 using test::Pattern;
 using test::RawChunk;
 
 Bytes FmtBody(uint16_t tag, uint16_t ch, uint32_t rate, uint32_t avg, uint16_t align, uint16_t bits)
 {
     Bytes f;
-    test::PutLE16(f, tag);
-    test::PutLE16(f, ch);
-    test::PutLE32(f, rate);
-    test::PutLE32(f, avg);
-    test::PutLE16(f, align);
-    test::PutLE16(f, bits);
+    appendLe16(f, tag);
+    appendLe16(f, ch);
+    appendLe32(f, rate);
+    appendLe32(f, avg);
+    appendLe16(f, align);
+    appendLe16(f, bits);
     return f;
 }
 
@@ -106,7 +107,7 @@ std::vector<ScanCase> ScanCases()
         {"fmt without data", RiffWave(fmt), 0, 0, 36, 9, 4},
         {"wrong stored block align", RiffWave(Cat({Chunk("fmt ", FmtBody(1, 2, 8000, 5, 3, 16)), Data(40)})), 0, 44, 39,
             10, 4},
-        {"fact lies", RiffWave(Cat({fmt, Chunk("fact", Le32(999)), Data(40)})), 0, 56, 40, 10, 4},
+        {"fact lies", RiffWave(Cat({fmt, Chunk("fact", le32Bytes(999)), Data(40)})), 0, 56, 40, 10, 4},
         {"junk before fmt stepped over", RiffWave(Cat({Chunk("junk", Pattern(10)), fmt, Data(40)})), 0, 62, 40, 10, 4},
         {"data before fmt", RiffWave(Cat({Data(40), fmt})), 0, 20, 40, 10, 4},
         {"14-byte fmt of another tag",
@@ -215,7 +216,7 @@ TEST(EngineScan, CanonicalFormatAndRoom)
 TEST(EngineScan, FormatIsCutToTheFile)
 {
     Bytes body = FmtBody(2, 1, 8000, 4000, 256, 4);
-    test::PutLE16(body, 200); // cbSize: far more than the chunk holds
+    appendLe16(body, 200); // cbSize: far more than the chunk holds
     Bytes extra = Pattern(32 - body.size(), 0x40);
     body.insert(body.end(), extra.begin(), extra.end()); // 32 bytes present
     Bytes image = test::RiffWave(RawChunk("fmt ", 4000, body));
@@ -234,7 +235,7 @@ TEST(EngineScan, FormatIsCutToTheFile)
 
 TEST(EngineScan, MetadataIsRead)
 {
-    Bytes disp = Cat({Le32(1), Bytes{'a', 'b', 0}});
+    Bytes disp = Cat({le32Bytes(1), Bytes{'a', 'b', 0}});
     Bytes image = test::RiffWave(Cat({test::InfoList("IART", "Band"), Fmt(), Data(40), Chunk("DISP", disp)}));
     CbHolder h;
     ASSERT_EQ(test::ScanImage(h, image), 0);
@@ -769,9 +770,9 @@ TEST(EngineFormat, ExtensibleNames)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Bytes body = FmtBody(0xFFFE, 2, 48000, 288000, 6, 24);
-        test::PutLE16(body, c.cbSize);
-        test::PutLE16(body, 24);
-        test::PutLE32(body, 3);
+        appendLe16(body, c.cbSize);
+        appendLe16(body, 24);
+        appendLe32(body, 3);
         body.insert(body.end(), c.guid.begin(), c.guid.end());
         CbHolder h;
         ASSERT_EQ(test::ScanImage(h, test::RiffWave(Cat({Chunk("fmt ", body), Data(60)}))), 0);

@@ -9,6 +9,7 @@
 #include "MemoryFile.h"
 #include "TestSupport.h"
 #include "platform/Sysfile.h"
+#include "util/LittleEndian.h"
 #include "waveio/Mmwaveio.h"
 
 namespace orvelle::test {
@@ -66,14 +67,6 @@ inline Bytes Pattern(size_t n, uint8_t seed = 1)
     return b;
 }
 
-// A 32-bit little-endian number as bytes.
-inline Bytes Le32(uint32_t v)
-{
-    Bytes b;
-    PutLE32(b, v);
-    return b;
-}
-
 inline Bytes Chunk(const char* id, const Bytes& body)
 {
     Bytes b;
@@ -86,7 +79,7 @@ inline Bytes RawChunk(const char* id, uint32_t size, const Bytes& body)
 {
     Bytes b;
     PutId(b, id);
-    PutLE32(b, size);
+    appendLe32(b, size);
     b.insert(b.end(), body.begin(), body.end());
     return b;
 }

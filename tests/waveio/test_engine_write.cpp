@@ -20,7 +20,6 @@ using test::Bytes;
 using test::Cat;
 using test::CbHolder;
 using test::Chunk;
-using test::Le32;
 using test::Pattern;
 
 Bytes Head(const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n)); }
@@ -34,7 +33,7 @@ Bytes RecordBytes(const TWaveFormatEx& f, size_t n)
 // The file the engine must leave: "fmt " with the record, "data", "fact", then `tail`.
 Bytes ExpectedFile(const Bytes& record, const Bytes& data, uint32_t frames, const Bytes& tail = {})
 {
-    return test::RiffWave(Cat({Chunk("fmt ", record), Chunk("data", data), Chunk("fact", Le32(frames)), tail}));
+    return test::RiffWave(Cat({Chunk("fmt ", record), Chunk("data", data), Chunk("fact", le32Bytes(frames)), tail}));
 }
 
 // Creates `name` for `format`, writes `data` and closes.
@@ -89,7 +88,7 @@ TEST(EngineWrite, LayoutTable)
         EXPECT_EQ(h->LastSample, static_cast<int32_t>(c.frames));
         EXPECT_EQ(h->Handle, nullptr);
         if (c.recordSize == 18) {
-            EXPECT_EQ(test::GetLE32(file, 42), c.dataBytes); // data size at offset 42, samples at 46
+            EXPECT_EQ(readLe32(file, 42), c.dataBytes); // data size at offset 42, samples at 46
         }
     }
 }
@@ -172,7 +171,7 @@ TEST(EngineWrite, MetadataAfterFact)
     test::PutId(infoBody, "INFO");
     test::PutChunk(infoBody, "IART", Bytes{'B', 'a', 'n', 'd', 0}); // table order: IART before INAM
     test::PutChunk(infoBody, "INAM", Bytes{'H', 'i', 0});
-    const Bytes tail = Cat({Chunk("DISP", Cat({Le32(1), Bytes{'a', 'b', 0}})), Chunk("LIST", infoBody)});
+    const Bytes tail = Cat({Chunk("DISP", Cat({le32Bytes(1), Bytes{'a', 'b', 0}})), Chunk("LIST", infoBody)});
     EXPECT_EQ(test::ReadFileBytes(dir.file("meta.wav")), ExpectedFile(RecordBytes(format, 18), data, 1, tail));
 }
 
@@ -255,7 +254,7 @@ TEST(EngineWrite, InPlace)
     Bytes data = Pattern(40);
     std::memcpy(data.data() + 8, frame, 4);
     const Bytes head = test::RiffWave(Cat({Chunk("fmt ", Bytes(original.begin() + 20, original.begin() + 36)),
-        Chunk("data", data), Chunk("fact", Le32(10)), test::InfoList("INAM", "Hi")}));
+        Chunk("data", data), Chunk("fact", le32Bytes(10)), test::InfoList("INAM", "Hi")}));
     ASSERT_EQ(head.size(), 120u);
     const Bytes file = test::ReadFileBytes(name);
     ASSERT_EQ(file.size(), original.size());

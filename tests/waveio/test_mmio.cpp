@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include "util/LittleEndian.h"
+
 #include "MemoryFile.h"
 #include "TestSupport.h"
 #include "platform/Sysfile.h"
@@ -940,16 +942,16 @@ TEST_F(MmioTest, DescendHandlesHeadersThatAreNotThere)
         int32_t posAfter;
     };
     Bytes odd = bytesOf({"abcd"});
-    test::PutLE32(odd, 3);
+    appendLe32(odd, 3);
     odd.insert(odd.end(), {'x', 'y', 'z', 0});
     Bytes huge = bytesOf({"data"});
-    test::PutLE32(huge, 0xFFFFFFFF);
+    appendLe32(huge, 0xFFFFFFFF);
     huge.insert(huge.end(), 8, 1);
     Bytes list10 = bytesOf({"LIST"});
-    test::PutLE32(list10, 4);
+    appendLe32(list10, 4);
     list10.insert(list10.end(), {'I', 'N'});
     Bytes nested = bytesOf({"RIFF"});
-    test::PutLE32(nested, 0xFFFFFFFC); // parent end 8 + 0xFFFFFFFC needs 33 bits
+    appendLe32(nested, 0xFFFFFFFC); // parent end 8 + 0xFFFFFFFC needs 33 bits
     nested.insert(nested.end(), {'W', 'A', 'V', 'E'});
     nested.insert(nested.end(), odd.begin(), odd.end());
     const MMCKINFO nestedParent{FOURCC_RIFF, 0xFFFFFFFC, mmioFourCC('W', 'A', 'V', 'E'), 8, 0};
@@ -1064,8 +1066,8 @@ TEST_F(MmioTest, RealFilesWalkTheSameOnDiskAndInMemory)
         EXPECT_EQ(WalkChunks(mem), chunks);
         for (const auto& [offset, id, size] : chunks) {
             ASSERT_LE(offset, bytes.size());
-            EXPECT_EQ(test::GetLE32(bytes, offset - 8), id);
-            EXPECT_EQ(test::GetLE32(bytes, offset - 4), size);
+            EXPECT_EQ(readLe32(bytes, offset - 8), id);
+            EXPECT_EQ(readLe32(bytes, offset - 4), size);
         }
         walked += chunks.empty() ? 0 : 1;
         EXPECT_EQ(mmioClose(mem, 0), 0u);
