@@ -3,6 +3,7 @@
 // Every block here (list records, items, texts, data) comes from GlobalAllocMem and is
 // released with GlobalFreeMem; a data block's length is GlobalMemSize of it.
 #include <cstdint>
+#include <memory>
 
 #include "waveio/Mmio.h"
 
@@ -93,5 +94,15 @@ void RiffModifyDISP(TDispList* list, TDisp* item, uint16_t state, uint8_t* data)
 int32_t RiffFreeDISP(TDispList*& list, bool freeList);
 // The item's current data, or null when it has none.
 const uint8_t* RiffDispData(const TDisp* item);
+
+// Owning handles of the two lists.
+struct InfoListDeleter {
+    void operator()(TInfoChunk* list) const { RiffFreeINFO(list); }
+};
+using InfoListHandle = std::unique_ptr<TInfoChunk, InfoListDeleter>;
+struct DispListDeleter {
+    void operator()(TDispList* list) const { RiffFreeDISP(list, true); }
+};
+using DispListHandle = std::unique_ptr<TDispList, DispListDeleter>;
 
 } // namespace orvelle

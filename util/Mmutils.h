@@ -2,6 +2,7 @@
 // Integer comparison and clamping, raw memory and zero-filled global memory blocks.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace orvelle {
 
@@ -28,6 +29,12 @@ template <typename T> void GlobalFreeMem(T*& p)
     GlobalFreeMem(v);
     p = nullptr;
 }
+
+// The owning handle of a global memory block.
+struct GlobalMemDeleter {
+    void operator()(void* p) const { GlobalFreeMem(p); }
+};
+template <typename T = void> using GlobalBlock = std::unique_ptr<T, GlobalMemDeleter>;
 
 void GlobalFillMem(void* dest, int32_t count, uint8_t value);
 // Copies `count` bytes; correct for overlapping ranges.

@@ -8,6 +8,7 @@
 // is an error (-1), never wrapped.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "util/Mmtypes.h"
 
@@ -89,6 +90,12 @@ struct MMIOINFO {
 HMMIO mmioOpenA(char* name, MMIOINFO* info, uint32_t flags);
 // Writes out the buffer and closes; 0 or an error code. A null handle gives an error.
 uint32_t mmioClose(HMMIO h, uint32_t flags);
+
+// The owning handle of an open service handle: closed (without a result) when dropped.
+struct MmioCloser {
+    void operator()(HMMIO h) const { mmioClose(h, 0); }
+};
+using MmioHandle = std::unique_ptr<MMIOHandle, MmioCloser>;
 
 // Bytes moved (0 at the end of the file), or -1 on error.
 int32_t mmioRead(HMMIO h, char* buffer, int32_t count);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -66,26 +67,11 @@ struct ScanFindings {
 
 // Everything a scan makes; what is still here when the scan ends is released.
 struct ScanParts {
-    HMMIO h = nullptr;
-    uintptr_t res = 0;
-    void* source = nullptr;
-    TInfoChunk* info = nullptr;
-    TDispList* disp = nullptr;
-    TWAVEIOCB* cb = nullptr;
-
-    ScanParts() = default;
-    ScanParts(const ScanParts&) = delete;
-    ScanParts& operator=(const ScanParts&) = delete;
-    ~ScanParts()
-    {
-        wioFileClose(h, res);
-        GlobalFreeMem(source);
-        if (info != nullptr)
-            RiffFreeINFO(info);
-        if (disp != nullptr)
-            RiffFreeDISP(disp, true);
-        GlobalFreeMem(cb);
-    }
+    MmioHandle h;
+    GlobalBlock<> source;
+    InfoListHandle info;
+    DispListHandle disp;
+    GlobalBlock<TWAVEIOCB> cb; // the block alone: the lists and source are held above
 };
 
 // Makes the control block from a "fmt " chunk the position stands at. `present` is the
@@ -96,7 +82,7 @@ int32_t readFormat(ScanParts& s, int64_t present)
     // missing fields zero; a record that is then unusable is refused after the walk.
     TWaveFormatEx head{};
     const int32_t headBytes = static_cast<int32_t>(std::min<int64_t>(present, sizeof head));
-    if (mmioRead(s.h, reinterpret_cast<char*>(&head), headBytes) != headBytes)
+    if (mmioRead(s.h.get(), reinterpret_cast<char*>(&head), headBytes) != headBytes)
         return wioErrFile;
     // The extra bytes are those the chunk holds: a cbSize claiming more is cut, so that
     // no description or copy carries bytes the file never had.
@@ -104,11 +90,11 @@ int32_t readFormat(ScanParts& s, int64_t present)
         head.cbSize = static_cast<uint16_t>(std::min<int64_t>(head.cbSize, std::max<int64_t>(present - 18, 0)));
     const int64_t room = std::max<int64_t>(sizeof head, present);
     const int64_t blockSize = std::max<int64_t>(sizeof(TWAVEIOCB), kFormatOffset + room);
-    s.cb = static_cast<TWAVEIOCB*>(GlobalAllocMem(blockSize));
+    s.cb.reset(static_cast<TWAVEIOCB*>(GlobalAllocMem(blockSize)));
     char* format = reinterpret_cast<char*>(&s.cb->Format);
     std::memcpy(format, &head, static_cast<size_t>(headBytes));
     const int32_t rest = static_cast<int32_t>(present) - headBytes;
-    if (rest > 0 && mmioRead(s.h, format + headBytes, rest) != rest)
+    if (rest > 0 && mmioRead(s.h.get(), format + headBytes, rest) != rest)
         return wioErrFile;
     return 0;
 }
@@ -119,9 +105,11 @@ int32_t readSubChunk(ScanParts& s, const MMCKINFO& ck, int64_t fileSize, ScanFin
     const int64_t body = ck.dwDataOffset;
     switch (ck.ckid) {
     case FOURCC_LIST:
-        return ck.fccType == kInfo ? RiffReadINFO(s.h, ck, s.info) : 0;
-    case kDisp:
-        return RiffReadDISP(s.h, ck, s.disp);
+        return ck.fccType == kInfo ? RiffReadINFO(s.h.get(), ck, s.info.get()) : 0;
+    case kDisp: {
+        TDispList* disp = s.disp.get();
+        return RiffReadDISP(s.h.get(), ck, disp);
+    }
     case kFmt:
         if (s.cb != nullptr) {
             stop = true;
@@ -145,7 +133,7 @@ int32_t readSubChunk(ScanParts& s, const MMCKINFO& ck, int64_t fileSize, ScanFin
             stop = true;
         } else {
             char value[4];
-            mmioRead(s.h, value, static_cast<int32_t>(std::min<uint32_t>(ck.cksize, 4))); // never used
+            mmioRead(s.h.get(), value, static_cast<int32_t>(std::min<uint32_t>(ck.cksize, 4))); // never used
             f.haveFact = true;
         }
         return 0;
@@ -170,7 +158,7 @@ int32_t walkChunks(ScanParts& s, const MMCKINFO& riff, int64_t fileSize, ScanFin
     f.dataEnd = fileSize;
     for (;;) {
         MMCKINFO ck{};
-        if (mmioDescend(s.h, &ck, &riff, 0) != 0)
+        if (mmioDescend(s.h.get(), &ck, &riff, 0) != 0)
             return 0;
         const int64_t body = ck.dwDataOffset;
         const uint32_t declared = ck.cksize;
@@ -190,7 +178,7 @@ int32_t walkChunks(ScanParts& s, const MMCKINFO& riff, int64_t fileSize, ScanFin
             return 0;
         if (ck.ckid == kData)
             f.declaredDataEnd = believableEnd(body, declared, fileSize);
-        if (mmioAscend(s.h, &ck, 0) != 0)
+        if (mmioAscend(s.h.get(), &ck, 0) != 0)
             return f.sawNonZeroData ? 0 : wioErrFile;
     }
 }
@@ -229,24 +217,29 @@ void* copySource(const char* name, uint32_t flags)
 // Steps 3 to 12 of a scan, on an opened source.
 int32_t describe(ScanParts& s, MMCKINFO& riff, uint32_t flags, TWAVEIOCB*& cb)
 {
-    const int64_t fileSize = mmioSeek(s.h, 0, 2);
+    const int64_t fileSize = mmioSeek(s.h.get(), 0, 2);
     const int64_t first = static_cast<int64_t>(riff.dwDataOffset) + 4;
-    if (fileSize < 0 || first > kInt32Max || mmioSeek(s.h, static_cast<int32_t>(first), 0) != first)
+    if (fileSize < 0 || first > kInt32Max || mmioSeek(s.h.get(), static_cast<int32_t>(first), 0) != first)
         return wioErrFile;
     if (static_cast<int64_t>(riff.dwDataOffset) + riff.cksize > fileSize)
         riff.cksize = static_cast<uint32_t>(std::max<int64_t>(fileSize - riff.dwDataOffset, 0));
 
-    if (int32_t rc = RiffInitINFO(s.info); rc != 0)
-        return rc;
-    if (int32_t rc = RiffInitDISP(s.disp); rc != 0)
-        return rc;
+    TInfoChunk* info = nullptr;
+    const int32_t infoRc = RiffInitINFO(info);
+    s.info.reset(info);
+    if (infoRc != 0)
+        return infoRc;
+    TDispList* disp = nullptr;
+    const int32_t dispRc = RiffInitDISP(disp);
+    s.disp.reset(disp);
+    if (dispRc != 0)
+        return dispRc;
     ScanFindings f;
     if (int32_t rc = walkChunks(s, riff, fileSize, f); rc != 0)
         return rc;
 
     if ((flags & wioSrcInfoOnly) != 0) {
-        GlobalFreeMem(s.cb);
-        s.cb = static_cast<TWAVEIOCB*>(GlobalAllocMem(sizeof(TWAVEIOCB)));
+        s.cb.reset(static_cast<TWAVEIOCB*>(GlobalAllocMem(sizeof(TWAVEIOCB))));
     } else {
         if (s.cb == nullptr)
             return wioErrGeneral;
@@ -263,20 +256,16 @@ int32_t describe(ScanParts& s, MMCKINFO& riff, uint32_t flags, TWAVEIOCB*& cb)
         s.cb->DataSize = static_cast<int32_t>(bytes);
         s.cb->DataOffset = static_cast<int32_t>(f.dataOffset);
         s.cb->FileSize = static_cast<int32_t>(fileSize);
-        s.cb->SampleCount = wioBytesToSamplesEx(s.cb, s.cb->DataSize);
+        s.cb->SampleCount = wioBytesToSamplesEx(s.cb.get(), s.cb->DataSize);
         s.cb->LastSample = s.cb->SampleCount;
         s.cb->RiffChunk = riff;
     }
-    wioFileClose(s.h, s.res);
-    cb = s.cb;
+    s.h.reset();
+    cb = s.cb.release();
     cb->Flags = flags;
-    cb->Source = s.source;
-    cb->InfoList = s.info;
-    cb->DispList = s.disp;
-    s.cb = nullptr;
-    s.source = nullptr;
-    s.info = nullptr;
-    s.disp = nullptr;
+    cb->Source = s.source.release();
+    cb->InfoList = s.info.release();
+    cb->DispList = s.disp.release();
     return 0;
 }
 
@@ -417,11 +406,18 @@ int32_t wioReadFileInfo(TWAVEIOCB*& cb, const char* name, FOURCC fccType, uint32
         return wioErrBadParam;
     ScanParts s;
     MMCKINFO riff{};
+    HMMIO h = nullptr;
+    uintptr_t res = 0; // compiled-in resources need no release
     // A scan only reads.
-    if (int32_t rc = openSource(s.h, riff, s.res, name, fccType, flags, false); rc != 0)
+    if (int32_t rc = openSource(h, riff, res, name, fccType, flags, false); rc != 0)
         return rc;
-    s.source = copySource(name, flags);
-    return describe(s, riff, flags, cb);
+    s.h.reset(h);
+    try {
+        s.source.reset(copySource(name, flags));
+        return describe(s, riff, flags, cb);
+    } catch (const std::bad_alloc&) {
+        return wioErrNoMem; // what was made so far is released with `s`
+    }
 }
 
 void wioCloseFile(TWAVEIOCB* cb)
@@ -695,7 +691,12 @@ TWaveFormatEx* wioCopyWaveFormatN(const TWaveFormatEx* format, int32_t available
     TWaveFormatEx head{};
     std::memcpy(&head, format, std::min(have, sizeof head));
     const int32_t size = wioSizeOfWaveFormat(&head);
-    auto* copy = static_cast<TWaveFormatEx*>(GlobalAllocMem(size));
+    TWaveFormatEx* copy = nullptr;
+    try {
+        copy = static_cast<TWaveFormatEx*>(GlobalAllocMem(size));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
     std::memcpy(copy, format, std::min(have, static_cast<size_t>(size)));
     if (copy->wFormatTag == WAVE_FORMAT_PCM)
         copy->cbSize = 0;

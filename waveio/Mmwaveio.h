@@ -1,9 +1,10 @@
 #pragma once
 // The wave file engine: reads and writes RIFF/WAVE files through a per-file control
-// block. No routine raises (but for std::bad_alloc from GlobalAllocMem): each returns a
-// result code, or a byte or frame count.
+// block. No routine raises: each returns a result code (wioErrNoMem when memory runs
+// out), or a byte or frame count.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "riff/Mmriff.h"
@@ -57,6 +58,14 @@ struct TWAVEIOCB {
 // Bytes the control block holds for its format record (at least 18).
 int32_t wioFormatRoom(const TWAVEIOCB* cb);
 
+int32_t wioFreeFileInfo(TWAVEIOCB*& cb);
+
+// The owning handle of a complete control block: released with wioFreeFileInfo.
+struct ControlBlockDeleter {
+    void operator()(TWAVEIOCB* cb) const { wioFreeFileInfo(cb); }
+};
+using ControlBlockHandle = std::unique_ptr<TWAVEIOCB, ControlBlockDeleter>;
+
 int32_t wioFileOpen(
     HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const char* name, FOURCC fccType, uint32_t flags);
 void wioFileClose(HMMIO& handle, uintptr_t& resHandle);
@@ -91,7 +100,8 @@ int32_t wioBytesToSamplesEx(const TWAVEIOCB* cb, int32_t bytes);
 int32_t wioSamplesToBytesEx(const TWAVEIOCB* cb, int32_t frames);
 
 int32_t wioSizeOfWaveFormat(const TWaveFormatEx* format);
-// A GlobalAllocMem copy of wioSizeOfWaveFormat bytes (cbSize 0 for PCM); null for null.
+// A GlobalAllocMem copy of wioSizeOfWaveFormat bytes (cbSize 0 for PCM); null for null
+// and when there is no memory.
 TWaveFormatEx* wioCopyWaveFormat(const TWaveFormatEx* format);
 // The same copy, reading no more than `available` bytes of `format`; bytes the record
 // lacks count as zero (also in the 18-byte head). For records of a known, possibly short

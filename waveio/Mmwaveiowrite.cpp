@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "util/Mmutils.h"
@@ -14,16 +15,6 @@ namespace orvelle {
 using namespace wioimpl;
 
 namespace {
-
-struct FreeBlock {
-    void operator()(void* p) const { GlobalFreeMem(p); }
-};
-using BlockGuard = std::unique_ptr<void, FreeBlock>;
-
-struct FreeControlBlock {
-    void operator()(TWAVEIOCB* cb) const { wioFreeFileInfo(cb); }
-};
-using ControlBlockGuard = std::unique_ptr<TWAVEIOCB, FreeControlBlock>;
 
 // Writes the format record as a "fmt " chunk of wioSizeOfWaveFormat bytes. Bytes the
 // control block does not hold (a cbSize claiming more than a scanned chunk gave) are
@@ -129,15 +120,16 @@ int32_t finishFile(TWAVEIOCB* cb)
 
 } // namespace
 
-int32_t wioCreateFileInfoN(TWAVEIOCB*& cb, const TWaveFormatEx* format, int32_t available)
+namespace {
+
+int32_t createFileInfo(TWAVEIOCB*& cb, const TWaveFormatEx* format, int32_t available)
 {
-    cb = nullptr;
-    if (format == nullptr)
-        return wioErrBadParam;
     // The copy has cbSize 0 for PCM, so the written record never claims extra bytes.
-    BlockGuard copy(wioCopyWaveFormatN(format, available));
+    GlobalBlock<> copy(wioCopyWaveFormatN(format, available));
+    if (copy == nullptr)
+        return wioErrNoMem;
     const int64_t size = GlobalMemSize(copy.get());
-    ControlBlockGuard block(
+    ControlBlockHandle block(
         static_cast<TWAVEIOCB*>(GlobalAllocMem(std::max<int64_t>(sizeof(TWAVEIOCB), kFormatOffset + size))));
     std::memcpy(&block->Format, copy.get(), static_cast<size_t>(size));
     if (int32_t rc = RiffInitINFO(block->InfoList); rc != 0)
@@ -146,6 +138,20 @@ int32_t wioCreateFileInfoN(TWAVEIOCB*& cb, const TWaveFormatEx* format, int32_t 
         return rc;
     cb = block.release();
     return 0;
+}
+
+} // namespace
+
+int32_t wioCreateFileInfoN(TWAVEIOCB*& cb, const TWaveFormatEx* format, int32_t available)
+{
+    cb = nullptr;
+    if (format == nullptr)
+        return wioErrBadParam;
+    try {
+        return createFileInfo(cb, format, available);
+    } catch (const std::bad_alloc&) {
+        return wioErrNoMem; // the handles have released what was made
+    }
 }
 
 int32_t wioCreateFileInfo(TWAVEIOCB*& cb, const TWaveFormatEx* format)
@@ -167,7 +173,12 @@ int32_t wioWriteFileInfo(TWAVEIOCB*& cb, const char* name)
 {
     if (cb == nullptr || name == nullptr || name[0] == 0)
         return wioErrBadParam;
-    BlockGuard source(RiffNewText(name));
+    GlobalBlock<> source;
+    try {
+        source.reset(RiffNewText(name));
+    } catch (const std::bad_alloc&) {
+        return wioErrNoMem;
+    }
     // A control block still open on another file is closed first, so no handle is lost;
     // a file it was writing is finished, not left with its sizes unfixed.
     if (int32_t rc = wioWaveClose(cb); rc != 0)
