@@ -18,7 +18,8 @@ inline bool InRange(int32_t x, int32_t a, int32_t b) { return a <= b ? (a <= x &
 void* GlobalAllocMem(int64_t size);
 // Releases the block in `p` and nulls it; null does nothing.
 void GlobalFreeMem(void*& p);
-// 0 for null, otherwise the usable size (at least the size asked for).
+// 0 for null, otherwise exactly the size asked for. The metadata lists rely on that: the
+// size of a text or data block is its length.
 int64_t GlobalMemSize(const void* p);
 // Releases `p` and replaces it with a new zero-filled block; the old contents are not kept.
 void GlobalReAllocMem(void*& p, int64_t size);
