@@ -644,6 +644,8 @@ const TWaveFormatEx kHuge = {2, 1, 0xFFFFFFFF, 1, 1, 8, 0};
 TEST(EngineConvert, Table)
 {
     enum Op { B2S, S2B, B2T, S2T, T2S, T2B, BPS };
+    static const char* const opNames[] = {"wioBytesToSamples", "wioSamplesToBytes", "wioBytesToTime",
+        "wioSamplesToTime", "wioTimeToSamples", "wioTimeToBytes", "wioBytesPerSample"};
     const struct {
         const TWaveFormatEx* format;
         Op op;
@@ -675,7 +677,7 @@ TEST(EngineConvert, Table)
         {nullptr, S2B, 1000, 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "op " << c.op << " in " << c.in);
+        SCOPED_TRACE(testing::Message() << opNames[c.op] << " of " << c.in);
         int32_t r = 0;
         switch (c.op) {
         case B2S:

@@ -217,7 +217,7 @@ TEST_F(MmioTest, OnlyRegularFilesAreOpened)
     const std::string paths[] = {fifo, dir.path().string(), "/dev/null"};
     for (const std::string& path : paths) {
         for (uint32_t mode : {kReadWrite, static_cast<uint32_t>(MMIO_ALLOCBUF | MMIO_READ)})
-            EXPECT_EQ(OpenFile(path, mode), nullptr) << path << " mode " << mode;
+            EXPECT_EQ(OpenFile(path, mode), nullptr) << path << (mode == kReadWrite ? " read-write" : " read-only");
     }
     EXPECT_EQ(OpenFile(fifo, kCreate), nullptr);
 }
@@ -331,6 +331,12 @@ struct Model {
 
 enum class Op { Seek, Read, Write, DirectRead, DirectWrite };
 
+const char* opName(Op op)
+{
+    static const char* const names[] = {"seek", "read", "write", "direct read", "direct write"};
+    return names[static_cast<int>(op)];
+}
+
 void RunMixedOps(HMMIO h, Model& model, bool direct, uint32_t seed, int steps)
 {
     Lcg r(seed);
@@ -338,7 +344,7 @@ void RunMixedOps(HMMIO h, Model& model, bool direct, uint32_t seed, int steps)
         auto op = static_cast<Op>(r.below(direct ? 5 : 3));
         int64_t len = r.below(r.below(4) == 0 ? 20000 : 300);
         SCOPED_TRACE(
-            testing::Message() << "step " << step << " op " << int(op) << " len " << len << " pos " << model.pos);
+            testing::Message() << "step " << step << " " << opName(op) << " len " << len << " pos " << model.pos);
         if (op == Op::Seek) {
             int64_t to = r.below(static_cast<int64_t>(model.bytes.size()) + 64);
             ASSERT_EQ(mmioSeek(h, static_cast<int32_t>(to), 0), to);
