@@ -214,7 +214,7 @@ void* copySource(const char* name, uint32_t flags)
     return RiffNewText(name);
 }
 
-// Steps 3 to 12 of a scan, on an opened source.
+// Describes an opened source: measures it, walks its chunks and fills in the control block.
 int32_t describe(ScanParts& s, MMCKINFO& riff, uint32_t flags, TWAVEIOCB*& cb)
 {
     const int64_t fileSize = mmioSeek(s.h.get(), 0, 2);
