@@ -18,8 +18,8 @@ using test::Bytes;
 using test::PutChunk;
 using test::PutId;
 
-Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
-Bytes Cat(Bytes a, const Bytes& b)
+Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes cat(Bytes a, const Bytes& b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -28,23 +28,23 @@ Bytes Cat(Bytes a, const Bytes& b)
 // A memory file over `bytes` (the block cannot grow); read-only unless asked.
 using test::MemoryFile;
 
-Bytes Entry(const char* id, const std::string& text)
+Bytes infoEntry(const char* id, const std::string& text)
 {
     Bytes b;
     PutChunk(b, id, Bytes(text.begin(), text.end()));
     return b;
 }
-Bytes RawEntry(const char* id, uint32_t size, const Bytes& body)
+Bytes rawEntry(const char* id, uint32_t size, const Bytes& body)
 {
     Bytes b;
     PutId(b, id);
     appendLe32(b, size);
-    return Cat(b, body);
+    return cat(b, body);
 }
-Bytes InfoList(const Bytes& entries)
+Bytes infoList(const Bytes& entries)
 {
     Bytes b;
-    PutChunk(b, "LIST", Cat(B("INFO"), entries));
+    PutChunk(b, "LIST", cat(bytesOf("INFO"), entries));
     return b;
 }
 
@@ -77,7 +77,7 @@ struct ReadList {
     }
 };
 
-Bytes WriteInfo(TInfoChunk* list)
+Bytes writeInfo(TInfoChunk* list)
 {
     MemoryFile out = MemoryFile::empty(4096);
     EXPECT_EQ(RiffWriteINFO(out.h(), list), 0);
@@ -112,7 +112,7 @@ TEST(RiffInfo, InitMakesTheTableItemsWithoutText)
         EXPECT_EQ(RiffInfoText(list, it), nullptr);
     }
     EXPECT_EQ(n, kInfoCount);
-    EXPECT_TRUE(WriteInfo(list).empty()) << "no text: no LIST chunk";
+    EXPECT_TRUE(writeInfo(list).empty()) << "no text: no LIST chunk";
     EXPECT_EQ(RiffFreeINFO(list), 0);
     EXPECT_EQ(list, nullptr);
     EXPECT_EQ(RiffFreeINFO(list), riffErrBadParam);
@@ -149,38 +149,42 @@ struct ParseCase {
 TEST(RiffInfo, ParsesEntriesWithoutLeavingTheBody)
 {
     const ParseCase cases[] = {
-        {"two entries", Cat(Entry("INAM", std::string("Hi\0", 3)), Entry("IART", std::string("Me\0", 3))),
+        {"two entries", cat(infoEntry("INAM", std::string("Hi\0", 3)), infoEntry("IART", std::string("Me\0", 3))),
             {{"INAM", "Hi"}, {"IART", "Me"}}},
-        {"unknown id skipped", Cat(Entry("IXYZ", std::string("zz\0", 3)), Entry("ICMT", std::string("c\0", 2))),
+        {"unknown id skipped", cat(infoEntry("IXYZ", std::string("zz\0", 3)), infoEntry("ICMT", std::string("c\0", 2))),
             {{"ICMT", "c"}}},
-        {"later duplicate wins", Cat(Entry("INAM", std::string("a\0", 2)), Entry("INAM", std::string("b\0", 2))),
-            {{"INAM", "b"}}},
-        {"later empty duplicate wins", Cat(Entry("INAM", std::string("a\0", 2)), RawEntry("INAM", 0, {})), {}},
-        {"size 0 carries no text", Cat(RawEntry("INAM", 0, {}), Entry("IART", std::string("x\0", 2))), {{"IART", "x"}}},
-        {"header past the end dropped", Cat(Entry("INAM", std::string("ok\0", 3)), B("IAR")), {{"INAM", "ok"}}},
-        {"header exactly at the end", RawEntry("INAM", 5, {}), {}},
-        {"text past the end cut", RawEntry("INAM", 100, B("abc")), {{"INAM", "abc"}}},
-        {"size 0xFFFFFFFF cut", RawEntry("INAM", 0xFFFFFFFFu, B("abcd")), {{"INAM", "abcd"}}},
+        {"later duplicate wins",
+            cat(infoEntry("INAM", std::string("a\0", 2)), infoEntry("INAM", std::string("b\0", 2))), {{"INAM", "b"}}},
+        {"later empty duplicate wins", cat(infoEntry("INAM", std::string("a\0", 2)), rawEntry("INAM", 0, {})), {}},
+        {"size 0 carries no text", cat(rawEntry("INAM", 0, {}), infoEntry("IART", std::string("x\0", 2))),
+            {{"IART", "x"}}},
+        {"header past the end dropped", cat(infoEntry("INAM", std::string("ok\0", 3)), bytesOf("IAR")),
+            {{"INAM", "ok"}}},
+        {"header exactly at the end", rawEntry("INAM", 5, {}), {}},
+        {"text past the end cut", rawEntry("INAM", 100, bytesOf("abc")), {{"INAM", "abc"}}},
+        {"size 0xFFFFFFFF cut", rawEntry("INAM", 0xFFFFFFFFu, bytesOf("abcd")), {{"INAM", "abcd"}}},
         {"huge size after an entry ends parsing",
-            Cat(Entry("IART", std::string("x\0", 2)), RawEntry("INAM", 0xFFFFFFFEu, B("ab"))),
+            cat(infoEntry("IART", std::string("x\0", 2)), rawEntry("INAM", 0xFFFFFFFEu, bytesOf("ab"))),
             {{"IART", "x"}, {"INAM", "ab"}}},
         {"no zero, even size, next entry kept whole",
-            Cat(RawEntry("INAM", 4, B("abcd")), Entry("IART", std::string("x\0", 2))),
+            cat(rawEntry("INAM", 4, bytesOf("abcd")), infoEntry("IART", std::string("x\0", 2))),
             {{"INAM", "abcd"}, {"IART", "x"}}},
         {"two entries of even size without zeros",
-            Cat(Cat(RawEntry("INAM", 2, B("ab")), RawEntry("IART", 4, B("wxyz"))), RawEntry("ICMT", 2, B("cd"))),
+            cat(cat(rawEntry("INAM", 2, bytesOf("ab")), rawEntry("IART", 4, bytesOf("wxyz"))),
+                rawEntry("ICMT", 2, bytesOf("cd"))),
             {{"INAM", "ab"}, {"IART", "wxyz"}, {"ICMT", "cd"}}},
         {"no zero, odd size, pad takes the zero",
-            Cat(RawEntry("INAM", 3, Cat(B("abc"), Bytes{'Q'})), Entry("IART", std::string("x\0", 2))),
+            cat(rawEntry("INAM", 3, cat(bytesOf("abc"), Bytes{'Q'})), infoEntry("IART", std::string("x\0", 2))),
             {{"INAM", "abc"}, {"IART", "x"}}},
-        {"no zero at the end of the list", RawEntry("INAM", 2, B("ab")), {{"INAM", "ab"}}},
-        {"odd size without pad at the end", RawEntry("INAM", 3, B(std::string("Hi\0", 3))), {{"INAM", "Hi"}}},
-        {"zero inside the entry ends the text", RawEntry("INAM", 6, B(std::string("ab\0cd\0", 6))), {{"INAM", "ab"}}},
-        {"only part of a header", B("IN"), {}},
+        {"no zero at the end of the list", rawEntry("INAM", 2, bytesOf("ab")), {{"INAM", "ab"}}},
+        {"odd size without pad at the end", rawEntry("INAM", 3, bytesOf(std::string("Hi\0", 3))), {{"INAM", "Hi"}}},
+        {"zero inside the entry ends the text", rawEntry("INAM", 6, bytesOf(std::string("ab\0cd\0", 6))),
+            {{"INAM", "ab"}}},
+        {"only part of a header", bytesOf("IN"), {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ReadList r(InfoList(c.entries));
+        ReadList r(infoList(c.entries));
         ASSERT_EQ(r.rc, 0);
         for (int32_t i = 0; i < kInfoCount; ++i) {
             const char* id = aINFO[i].id;
@@ -214,7 +218,7 @@ TEST(RiffInfo, BodyOfFourBytesOrLessReadsNothing)
 
 TEST(RiffInfo, BodyLongerThanTheFileIsAReadFailure)
 {
-    Bytes file = InfoList(Entry("INAM", std::string("Hi\0", 3)));
+    Bytes file = infoList(infoEntry("INAM", std::string("Hi\0", 3)));
     TInfoChunk* list = nullptr;
     ASSERT_EQ(RiffInitINFO(list), 0);
     MemoryFile f(file);
@@ -230,9 +234,9 @@ TEST(RiffInfo, BodyLongerThanTheFileIsAReadFailure)
 
 TEST(RiffInfo, SecondListReplacesTheFileTexts)
 {
-    Bytes first = InfoList(Cat(Entry("INAM", std::string("one\0", 4)), Entry("IART", std::string("me\0", 3))));
-    Bytes second = InfoList(Entry("INAM", std::string("two\0", 4)));
-    Bytes file = Cat(first, second);
+    Bytes first = infoList(cat(infoEntry("INAM", std::string("one\0", 4)), infoEntry("IART", std::string("me\0", 3))));
+    Bytes second = infoList(infoEntry("INAM", std::string("two\0", 4)));
+    Bytes file = cat(first, second);
     TInfoChunk* list = nullptr;
     ASSERT_EQ(RiffInitINFO(list), 0);
     MemoryFile f(file);
@@ -257,11 +261,11 @@ TEST(RiffInfo, SecondListReplacesTheFileTexts)
 
 TEST(RiffInfo, WritesInTableOrderWithPadding)
 {
-    ReadList r(InfoList(Cat(Cat(Entry("ISFT", std::string("x\0", 2)), Entry("IXYZ", std::string("zz\0", 3))),
-        Entry("INAM", std::string("Hi\0", 3)))));
+    ReadList r(infoList(cat(cat(infoEntry("ISFT", std::string("x\0", 2)), infoEntry("IXYZ", std::string("zz\0", 3))),
+        infoEntry("INAM", std::string("Hi\0", 3)))));
     ASSERT_EQ(r.rc, 0);
-    Bytes want = InfoList(Cat(Entry("INAM", std::string("Hi\0", 3)), Entry("ISFT", std::string("x\0", 2))));
-    EXPECT_EQ(WriteInfo(r.list), want);
+    Bytes want = infoList(cat(infoEntry("INAM", std::string("Hi\0", 3)), infoEntry("ISFT", std::string("x\0", 2))));
+    EXPECT_EQ(writeInfo(r.list), want);
     // "INAM", size 3, "Hi", zero, pad.
     Bytes inam = {'I', 'N', 'A', 'M', 3, 0, 0, 0, 'H', 'i', 0, 0};
     EXPECT_EQ(Bytes(want.begin() + 12, want.begin() + 24), inam);
@@ -269,7 +273,7 @@ TEST(RiffInfo, WritesInTableOrderWithPadding)
 
 TEST(RiffInfo, WriteFailureGivesIOError)
 {
-    ReadList r(InfoList(Entry("INAM", std::string(40, 'a') + '\0')));
+    ReadList r(infoList(infoEntry("INAM", std::string(40, 'a') + '\0')));
     ASSERT_EQ(r.rc, 0);
     for (size_t room : {4u, 16u, 30u}) {
         MemoryFile out = MemoryFile::empty(room);
@@ -313,7 +317,7 @@ TEST(RiffInfo, ModifyFollowsTheStateRules)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ReadList r(InfoList(Entry("INAM", std::string("Song\0", 5))));
+        ReadList r(infoList(infoEntry("INAM", std::string("Song\0", 5))));
         ASSERT_EQ(r.rc, 0);
         for (const auto& s : c.steps)
             r.Set(c.id, s.text, s.flags);
@@ -324,7 +328,7 @@ TEST(RiffInfo, ModifyFollowsTheStateRules)
             EXPECT_EQ(item->Text, nullptr);
         }
         EXPECT_EQ(item->State, c.state);
-        Bytes out = WriteInfo(r.list);
+        Bytes out = writeInfo(r.list);
         bool found = std::search(out.begin(), out.end(), c.id, c.id + 4) != out.end();
         EXPECT_EQ(found, c.written);
     }
@@ -332,7 +336,7 @@ TEST(RiffInfo, ModifyFollowsTheStateRules)
 
 TEST(RiffInfo, ParserFlagStoresTheOffset)
 {
-    ReadList r(InfoList(Entry("INAM", std::string("Song\0", 5))));
+    ReadList r(infoList(infoEntry("INAM", std::string("Song\0", 5))));
     TInfoData* item = r.Item("INAM");
     int32_t offset = item->TextOffset;
     RiffModifyINFO(r.list, item, 1, 0, nullptr); // flag 1 keeps the offset
@@ -344,10 +348,10 @@ TEST(RiffInfo, ParserFlagStoresTheOffset)
 
 TEST(RiffInfo, CopyTakesNonEmptyCurrentTexts)
 {
-    ReadList src(InfoList(Cat(Entry("INAM", std::string("Song\0", 5)), Entry("ICMT", std::string("c\0", 2)))));
+    ReadList src(infoList(cat(infoEntry("INAM", std::string("Song\0", 5)), infoEntry("ICMT", std::string("c\0", 2)))));
     src.Set("IART", "Me");
     src.Set("ICMT", ""); // hidden: not copied
-    ReadList dst(InfoList(Entry("ISFT", std::string("tool\0", 5))));
+    ReadList dst(infoList(infoEntry("ISFT", std::string("tool\0", 5))));
     dst.Set("INAM", "Old");
     dst.Set("ICOP", "Keep");
     ASSERT_EQ(RiffCopyInfo(dst.list, src.list), 0);
@@ -357,10 +361,10 @@ TEST(RiffInfo, CopyTakesNonEmptyCurrentTexts)
     EXPECT_EQ(dst.Current("ICMT"), std::nullopt);
     EXPECT_EQ(dst.Current("ICOP"), "Keep");
     EXPECT_EQ(dst.Current("ISFT"), "tool");
-    EXPECT_EQ(WriteInfo(dst.list),
-        InfoList(Cat(Cat(Cat(Entry("IART", std::string("Me\0", 3)), Entry("ICOP", std::string("Keep\0", 5))),
-                         Entry("INAM", std::string("Song\0", 5))),
-            Entry("ISFT", std::string("tool\0", 5)))));
+    EXPECT_EQ(writeInfo(dst.list),
+        infoList(cat(cat(cat(infoEntry("IART", std::string("Me\0", 3)), infoEntry("ICOP", std::string("Keep\0", 5))),
+                         infoEntry("INAM", std::string("Song\0", 5))),
+            infoEntry("ISFT", std::string("tool\0", 5)))));
 }
 
 TEST(RiffInfo, CreateAndInsertAppend)
@@ -385,9 +389,9 @@ TEST(RiffInfo, CreateAndInsertAppend)
 TEST(RiffCopy, ChunkAndListAreCopiedVerbatim)
 {
     Bytes cue;
-    PutChunk(cue, "cue ", B("abcde"));
+    PutChunk(cue, "cue ", bytesOf("abcde"));
     Bytes adtl;
-    PutChunk(adtl, "LIST", Cat(B("adtl"), Entry("labl", "xyz")));
+    PutChunk(adtl, "LIST", cat(bytesOf("adtl"), infoEntry("labl", "xyz")));
     for (const Bytes& chunk : {cue, adtl}) {
         MemoryFile src(chunk);
         MMCKINFO ck{};
@@ -402,7 +406,7 @@ TEST(RiffCopy, ChunkAndListAreCopiedVerbatim)
 TEST(RiffCopy, FailuresGiveFalse)
 {
     Bytes cue;
-    PutChunk(cue, "cue ", B("abcdef"));
+    PutChunk(cue, "cue ", bytesOf("abcdef"));
     {
         SCOPED_TRACE("source shorter than the chunk");
         MemoryFile src(cue);
@@ -434,20 +438,20 @@ TEST(RiffCopy, FailuresGiveFalse)
 
 // ---- DISP ----
 
-uint8_t* Block(const Bytes& b)
+uint8_t* blockOf(const Bytes& b)
 {
     auto* p = static_cast<uint8_t*>(GlobalAllocMem(static_cast<int64_t>(b.size())));
     if (!b.empty())
         std::memcpy(p, b.data(), b.size());
     return p;
 }
-Bytes BlockBytes(const uint8_t* p) { return p ? Bytes(p, p + GlobalMemSize(p)) : Bytes(); }
-Bytes DispChunk(uint32_t format, const Bytes& data)
+Bytes blockBytes(const uint8_t* p) { return p ? Bytes(p, p + GlobalMemSize(p)) : Bytes(); }
+Bytes dispChunk(uint32_t format, const Bytes& data)
 {
     Bytes body;
     appendLe32(body, format);
     Bytes b;
-    PutChunk(b, "DISP", Cat(body, data));
+    PutChunk(b, "DISP", cat(body, data));
     return b;
 }
 
@@ -461,7 +465,7 @@ struct DispList {
     }
     TDisp* Add(uint32_t format, const Bytes* data, uint16_t state = 0)
     {
-        TDisp* item = RiffCreateDISP(state, format, data ? Block(*data) : nullptr, nullptr);
+        TDisp* item = RiffCreateDISP(state, format, data ? blockOf(*data) : nullptr, nullptr);
         RiffInsertDISP(list, item);
         return item;
     }
@@ -511,7 +515,7 @@ TEST(RiffDisp, ReadKeepsBodiesLongerThanFourBytes)
         ASSERT_EQ(items.size(), c.kept ? 1u : 0u);
         if (c.kept) {
             EXPECT_EQ(items[0]->ClipFormat, readLe32(c.body, 0));
-            EXPECT_EQ(BlockBytes(items[0]->Data), Bytes(c.body.begin() + 4, c.body.end()));
+            EXPECT_EQ(blockBytes(items[0]->Data), Bytes(c.body.begin() + 4, c.body.end()));
             EXPECT_EQ(items[0]->State, 0);
             EXPECT_EQ(items[0]->NewData, nullptr);
         }
@@ -520,7 +524,7 @@ TEST(RiffDisp, ReadKeepsBodiesLongerThanFourBytes)
 
 TEST(RiffDisp, ReadFailures)
 {
-    Bytes file = DispChunk(1, {'a', 'b', 0});
+    Bytes file = dispChunk(1, {'a', 'b', 0});
     DispList d;
     for (uint32_t size : {9u, 100u, 0xFFFFFFFFu}) {
         MemoryFile f(file);
@@ -540,7 +544,7 @@ TEST(RiffDisp, ReadFailures)
     EXPECT_EQ(RiffWriteDISP(f.h(), nullptr), riffErrBadParam);
 }
 
-Bytes Dib(uint32_t biSize, uint32_t biSizeImage, uint32_t biClrUsed, size_t total)
+Bytes dibBytes(uint32_t biSize, uint32_t biSizeImage, uint32_t biClrUsed, size_t total)
 {
     Bytes b(total, 0x11);
     auto put = [&](size_t at, uint32_t v) {
@@ -561,15 +565,15 @@ TEST(RiffDisp, WritesTextAndBitmapsOnly)
         Bytes data;
         Bytes written;
     };
-    Bytes dib = Dib(40, 8, 2, 60);
-    Bytes huge = Dib(40, 0xFFFFFFFFu, 0xFFFFFFFFu, 48);
+    Bytes dib = dibBytes(40, 8, 2, 60);
+    Bytes huge = dibBytes(40, 0xFFFFFFFFu, 0xFFFFFFFFu, 48);
     const Case cases[] = {
         {"text ab", 1, {'a', 'b', 0}, {'D', 'I', 'S', 'P', 7, 0, 0, 0, 1, 0, 0, 0, 'a', 'b', 0, 0}},
-        {"text without zero is terminated", 1, {'a', 'b'}, DispChunk(1, {'a', 'b', 0})},
-        {"text stops at its zero", 1, {'a', 'b', 0, 'z', 'z'}, DispChunk(1, {'a', 'b', 0})},
-        {"bitmap by its header", 8, dib, DispChunk(8, Bytes(dib.begin(), dib.begin() + 56))},
-        {"bitmap header larger than the block", 8, huge, DispChunk(8, huge)},
-        {"bitmap shorter than its header", 8, {1, 2, 3}, DispChunk(8, {1, 2, 3})},
+        {"text without zero is terminated", 1, {'a', 'b'}, dispChunk(1, {'a', 'b', 0})},
+        {"text stops at its zero", 1, {'a', 'b', 0, 'z', 'z'}, dispChunk(1, {'a', 'b', 0})},
+        {"bitmap by its header", 8, dib, dispChunk(8, Bytes(dib.begin(), dib.begin() + 56))},
+        {"bitmap header larger than the block", 8, huge, dispChunk(8, huge)},
+        {"bitmap shorter than its header", 8, {1, 2, 3}, dispChunk(8, {1, 2, 3})},
         {"format 2 never written", 2, {'x', 'y'}, {}},
         {"format 0 never written", 0, {'x'}, {}},
         {"empty data not written", 1, {0, 'a'}, {}},
@@ -597,8 +601,8 @@ TEST(RiffDisp, WriteFailureGivesIOError)
 TEST(RiffDisp, ReadCopyWriteDropsOtherFormats)
 {
     DispList src;
-    ASSERT_EQ(src.ReadFrom(DispChunk(2, {'q', 'r'})), 0);
-    ASSERT_EQ(src.ReadFrom(DispChunk(1, {'a', 'b', 0})), 0);
+    ASSERT_EQ(src.ReadFrom(dispChunk(2, {'q', 'r'})), 0);
+    ASSERT_EQ(src.ReadFrom(dispChunk(1, {'a', 'b', 0})), 0);
     DispList dst;
     Bytes old = {'o', 0};
     dst.Add(1, &old);
@@ -606,19 +610,19 @@ TEST(RiffDisp, ReadCopyWriteDropsOtherFormats)
     auto items = dst.Items();
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0]->ClipFormat, 2u);
-    EXPECT_EQ(BlockBytes(items[0]->NewData), (Bytes{'q', 'r'}));
+    EXPECT_EQ(blockBytes(items[0]->NewData), (Bytes{'q', 'r'}));
     EXPECT_EQ(items[1]->ClipFormat, 1u);
     for (TDisp* it : items) {
         EXPECT_EQ(it->State, 0);
         EXPECT_EQ(it->Data, nullptr);
     }
-    EXPECT_EQ(dst.Write(), DispChunk(1, {'a', 'b', 0}));
+    EXPECT_EQ(dst.Write(), dispChunk(1, {'a', 'b', 0}));
 }
 
 TEST(RiffDisp, CopySkipsItemsWithoutCurrentData)
 {
     DispList src;
-    Bytes a = {'a', 0}, x = {'x'}, bmp = Dib(40, 0, 0, 40), empty = {0};
+    Bytes a = {'a', 0}, x = {'x'}, bmp = dibBytes(40, 0, 0, 40), empty = {0};
     src.Add(0, &x);
     src.Add(8, &bmp, 1); // State 1 without NewData: no current data
     src.Add(1, &empty);
@@ -629,7 +633,7 @@ TEST(RiffDisp, CopySkipsItemsWithoutCurrentData)
     ASSERT_EQ(RiffCopyDISP(dst.list, src.list), 0);
     auto items = dst.Items();
     ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(BlockBytes(items[0]->NewData), a);
+    EXPECT_EQ(blockBytes(items[0]->NewData), a);
     EXPECT_EQ(RiffCopyDISP(nullptr, src.list), riffErrBadParam);
     EXPECT_EQ(RiffCopyDISP(dst.list, nullptr), riffErrBadParam);
 }
@@ -667,20 +671,20 @@ TEST(RiffDisp, ModifyFollowsTheStateRules)
         DispList d;
         TDisp* item = d.Add(1, c.fileData ? &*c.fileData : nullptr);
         for (const auto& s : c.steps)
-            RiffModifyDISP(d.list, item, s.state, s.data ? Block(*s.data) : nullptr);
+            RiffModifyDISP(d.list, item, s.state, s.data ? blockOf(*s.data) : nullptr);
         EXPECT_EQ(item->NewData != nullptr, c.newData.has_value());
         if (c.newData) {
-            EXPECT_EQ(BlockBytes(item->NewData), *c.newData);
+            EXPECT_EQ(blockBytes(item->NewData), *c.newData);
         }
         EXPECT_EQ(item->State, c.state);
         const uint8_t* cur = RiffDispData(item);
         bool none = cur == nullptr || GlobalMemSize(cur) == 0 || cur[0] == 0;
         EXPECT_EQ(!none, c.current.has_value());
         if (c.current && !none) {
-            EXPECT_EQ(BlockBytes(cur), *c.current);
+            EXPECT_EQ(blockBytes(cur), *c.current);
         }
     }
-    RiffModifyDISP(nullptr, nullptr, 1, Block(ab)); // released, not leaked
+    RiffModifyDISP(nullptr, nullptr, 1, blockOf(ab)); // released, not leaked
 }
 
 TEST(RiffDisp, FreeCodes)
@@ -689,7 +693,7 @@ TEST(RiffDisp, FreeCodes)
     EXPECT_EQ(RiffFreeDISP(list, true), riffErrBadParam);
     ASSERT_EQ(RiffInitDISP(list), 0);
     Bytes a = {'a'};
-    RiffInsertDISP(list, RiffCreateDISP(0, 1, Block(a), Block(a)));
+    RiffInsertDISP(list, RiffCreateDISP(0, 1, blockOf(a), blockOf(a)));
     EXPECT_EQ(RiffFreeDISP(list, false), 0);
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->Items, nullptr);
