@@ -66,14 +66,19 @@ struct ControlBlockDeleter {
 };
 using ControlBlockHandle = std::unique_ptr<TWAVEIOCB, ControlBlockDeleter>;
 
+// A disk file opens for reading and writing, or for reading only when writing is refused.
 int32_t wioFileOpen(
     HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const char* name, FOURCC fccType, uint32_t flags);
 void wioFileClose(HMMIO& handle, uintptr_t& resHandle);
 
 // For the memory kind `name` points to an MMIOINFO naming the block (pchBuffer, cchBuffer).
+// A disk file is only read. Data after the end the "data" chunk declares (when that size
+// is neither 0 nor all ones and fits the file) is not counted.
 int32_t wioReadFileInfo(TWAVEIOCB*& cb, const char* name, FOURCC fccType, uint32_t flags);
 int32_t wioFreeFileInfo(TWAVEIOCB*& cb);
 int32_t wioWaveOpen(TWAVEIOCB* cb);
+// Finishes a file carrying the written mark, then closes it. A failed finish keeps the
+// mark: the next close opens the file again and finishes it in place.
 int32_t wioWaveClose(TWAVEIOCB* cb);
 // Closes the open file of `cb` without finishing it (plain close for the raw kind) and
 // nulls `Handle`; nothing for a null block or a closed file. Counters are not touched.
@@ -121,6 +126,9 @@ int32_t wioCreateFileInfo(TWAVEIOCB*& cb, const TWaveFormatEx* format);
 // count as zero).
 int32_t wioCreateFileInfoN(TWAVEIOCB*& cb, const TWaveFormatEx* format, int32_t available);
 int32_t wioCopyFileInfo(TWAVEIOCB* dst, TWAVEIOCB* src);
+// Creates `name`, which must not exist yet (nothing at the name is followed or replaced),
+// after finishing any file the block was writing. The block then describes the new,
+// empty file.
 int32_t wioWriteFileInfo(TWAVEIOCB*& cb, const char* name);
 int32_t wioWaveWriteData(TWAVEIOCB* cb, const char* buffer, int32_t count);
 int32_t wioWaveWriteDataDirect(TWAVEIOCB* cb, const char* buffer, int32_t count);
