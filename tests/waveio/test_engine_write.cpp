@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -415,6 +416,33 @@ TEST(EngineWrite, FailedCreationLeavesNoFile)
     EXPECT_EQ(wioWriteFileInfo(h.cb, name.c_str()), wioErrFile);
     EXPECT_EQ(h->Handle, nullptr);
     EXPECT_FALSE(std::filesystem::exists(name));
+}
+
+// The file is made new: whatever stands at the name is neither followed nor replaced.
+TEST(EngineWrite, CreatingOverAnythingAtTheNameFails)
+{
+    test::TempDir dir;
+    const Bytes old = pattern(30);
+    const std::string file = dir.file("file.wav");
+    const std::string target = dir.file("target.wav");
+    const std::string link = dir.file("link.wav");
+    const std::string dangling = dir.file("dangling.wav");
+    test::WriteFileBytes(file, old);
+    test::WriteFileBytes(target, old);
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink(dir.file("nowhere.wav").c_str(), dangling.c_str()), 0);
+    const TWaveFormatEx format = test::pcmFormat(2, 8000, 16);
+    for (const std::string& name : {file, link, dangling}) {
+        SCOPED_TRACE(name);
+        CbHolder h;
+        ASSERT_EQ(wioCreateFileInfo(h.cb, &format), 0);
+        EXPECT_EQ(wioWriteFileInfo(h.cb, name.c_str()), wioErrFile);
+        EXPECT_EQ(h->Handle, nullptr);
+    }
+    EXPECT_EQ(test::ReadFileBytes(file), old);
+    EXPECT_EQ(test::ReadFileBytes(target), old);
+    EXPECT_TRUE(std::filesystem::is_symlink(dangling));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere.wav")));
 }
 
 TEST(EngineWrite, DirectEqualsPlain)
