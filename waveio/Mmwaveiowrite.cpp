@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "util/LittleEndian.h"
 #include "util/Mmutils.h"
 #include "waveio/Mmwaveio.h"
 #include "waveio/Mmwaveioimpl.h"
@@ -78,10 +79,9 @@ bool writeFact(HMMIO h, TWAVEIOCB* cb)
     cb->DataChunk.ckid = kFact;
     if (mmioCreateChunk(h, &cb->DataChunk, 0) != 0)
         return false;
-    const uint32_t count = static_cast<uint32_t>(cb->SampleCount);
-    const char value[4] = {static_cast<char>(count), static_cast<char>(count >> 8), static_cast<char>(count >> 16),
-        static_cast<char>(count >> 24)};
-    return mmioWrite(h, value, 4) == 4 && mmioAscend(h, &cb->DataChunk, 0) == 0;
+    uint8_t value[4];
+    storeLe32(value, static_cast<uint32_t>(cb->SampleCount));
+    return mmioWrite(h, reinterpret_cast<const char*>(value), 4) == 4 && mmioAscend(h, &cb->DataChunk, 0) == 0;
 }
 
 // Fixes the chunk sizes and appends "fact", DISP and INFO; 0 or 106.
