@@ -1,6 +1,7 @@
 // Reading a 100 MiB wave file through the engine in 4096-byte requests with a 32768-byte
 // I/O buffer. The file is made once in the temporary folder (ORVELLE_BENCH_FILE names
 // another one) and stays in the page cache, so this measures the engine, not the disk.
+#include "util/LittleEndian.h"
 #include "waveio/Mmwaveio.h"
 
 #include <benchmark/benchmark.h>
@@ -20,9 +21,9 @@ constexpr int32_t kDataBytes = 100 * 1024 * 1024;
 
 void put32(std::ofstream& out, uint32_t v)
 {
-    char b[4] = {
-        static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
-    out.write(b, 4);
+    uint8_t b[4];
+    storeLe32(b, v);
+    out.write(reinterpret_cast<const char*>(b), 4);
 }
 
 std::string benchFile()
@@ -78,6 +79,45 @@ BENCHMARK_TEMPLATE(BM_ReadWholeFile, wioWaveReadData)->Name("wioWaveReadData/409
 BENCHMARK_TEMPLATE(BM_ReadWholeFile, wioWaveReadDataDirect)
     ->Name("wioWaveReadDataDirect/4096")
     ->Unit(benchmark::kMillisecond);
+
+// Describing an image of `state.range(0)` tiny "DISP" chunks after a short "data" chunk,
+// from memory: the cost of reading the metadata chains, which must grow linearly.
+void BM_ScanManyDispChunks(benchmark::State& state)
+{
+    const auto count = static_cast<size_t>(state.range(0));
+    std::vector<uint8_t> chunks;
+    const uint8_t fmt[16] = {1, 0, 2, 0, 0x40, 0x1F, 0, 0, 0x00, 0x7D, 0, 0, 4, 0, 16, 0};
+    for (const char* id : {"fmt ", "data"}) {
+        chunks.insert(chunks.end(), id, id + 4);
+        appendLe32(chunks, 16);
+        chunks.insert(chunks.end(), fmt, fmt + 16); // the data is 16 bytes of anything
+    }
+    for (size_t i = 0; i < count; ++i) {
+        chunks.insert(chunks.end(), {'D', 'I', 'S', 'P'});
+        appendLe32(chunks, 12);
+        appendLe32(chunks, 1);
+        chunks.insert(chunks.end(), {'a', 'b', 'c', 'd', 'e', 'f', 'g', 0});
+    }
+    std::vector<uint8_t> image = {'R', 'I', 'F', 'F'};
+    appendLe32(image, static_cast<uint32_t>(chunks.size() + 4));
+    image.insert(image.end(), {'W', 'A', 'V', 'E'});
+    image.insert(image.end(), chunks.begin(), chunks.end());
+    MMIOINFO memory{};
+    memory.fccIOProc = FOURCC_MEM;
+    memory.pchBuffer = reinterpret_cast<char*>(image.data());
+    memory.cchBuffer = static_cast<int32_t>(image.size());
+    for (auto _ : state) {
+        TWAVEIOCB* cb = nullptr;
+        if (wioReadFileInfo(cb, reinterpret_cast<const char*>(&memory), FOURCC_WAVE, wioSrcMemory) != 0) {
+            state.SkipWithError("cannot describe the image");
+            break;
+        }
+        wioFreeFileInfo(cb);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * count));
+}
+
+BENCHMARK(BM_ScanManyDispChunks)->Arg(10000)->Arg(80000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

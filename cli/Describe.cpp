@@ -130,7 +130,7 @@ std::string describeWaveFile(const std::string& path, WaveDescription& out)
         return reason;
     TWAVEIOCB* made = nullptr;
     int32_t code = wioReadFileInfo(made, path.c_str(), FOURCC_WAVE, wioSrcFile);
-    ControlBlockPtr cb(made);
+    ControlBlockHandle cb(made);
     if (code != 0 && ::access(path.c_str(), R_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
         made = nullptr;
         code = scanReadOnly(path, made);

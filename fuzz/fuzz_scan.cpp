@@ -1,6 +1,6 @@
 // Arbitrary bytes as a wave image in memory: scan, open, read all data both ways, move
-// about the window and walk both metadata lists. Nothing may crash, hang or allocate
-// from an unchecked size.
+// about the window, walk, copy, write and parse again both metadata lists, and read the
+// extensible fields. Nothing may crash, hang or allocate from an unchecked size.
 #include "waveio/Mmwaveio.h"
 
 #include <cstddef>
@@ -47,6 +47,35 @@ void readAll(TWAVEIOCB* cb)
     wioWaveReadData(cb, buffer, sizeof buffer);
 }
 
+// Copies both lists as a writer would, writes them into a memory file, and parses the
+// INFO body again; reads the extensible fields of the format.
+void exerciseMetadata(TWAVEIOCB* cb, size_t size)
+{
+    ExtensibleInfo ext;
+    readExtensible(&cb->Format, wioFormatRoom(cb), ext);
+    TInfoChunk* info = nullptr;
+    TDispList* disp = nullptr;
+    if (RiffInitINFO(info) == 0 && RiffInitDISP(disp) == 0 && RiffCopyInfo(info, cb->InfoList) == 0 &&
+        RiffCopyDISP(disp, cb->DispList) == 0) {
+        std::vector<char> out(2 * size + 4096);
+        MMIOINFO memory{};
+        memory.fccIOProc = FOURCC_MEM;
+        memory.pchBuffer = out.data();
+        memory.cchBuffer = static_cast<int32_t>(out.size());
+        if (HMMIO h = mmioOpenA(nullptr, &memory, MMIO_ALLOCBUF | MMIO_READWRITE)) {
+            RiffWriteDISP(h, disp);
+            RiffWriteINFO(h, info);
+            mmioClose(h, 0);
+        }
+    }
+    if (info != nullptr)
+        RiffFreeINFO(info);
+    if (disp != nullptr)
+        RiffFreeDISP(disp, true);
+    RiffParseINFO(cb->InfoList);
+    walkMetadata(cb);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -63,6 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (wioReadFileInfo(cb, reinterpret_cast<const char*>(&memory), FOURCC_WAVE, wioSrcMemory) != 0)
         return 0;
     walkMetadata(cb);
+    exerciseMetadata(cb, size);
     std::string name;
     wioGetFormatName(&cb->Format, name);
     TWaveFormatEx* copy = wioCopyWaveFormat(&cb->Format);

@@ -2,15 +2,16 @@
 
 namespace orvelle {
 
-void pcmBuildWaveHeader(TWaveFormatEx* format, int32_t bits, int32_t channels, int32_t rate)
+void pcmBuildWaveHeader(TWaveFormatEx* format, uint16_t bits, uint16_t channels, int32_t rate)
 {
     if (format == nullptr)
         return;
     format->wFormatTag = WAVE_FORMAT_PCM;
-    format->nChannels = static_cast<uint16_t>(channels);
+    format->nChannels = channels;
     format->nSamplesPerSec = static_cast<uint32_t>(rate);
-    format->wBitsPerSample = static_cast<uint16_t>(bits);
-    format->nBlockAlign = static_cast<uint16_t>((bits * channels) / 8);
+    format->wBitsPerSample = bits;
+    // Unsigned arithmetic: the products wrap where the fields store them, never overflow.
+    format->nBlockAlign = static_cast<uint16_t>(static_cast<uint32_t>(bits) * channels / 8);
     format->nAvgBytesPerSec = static_cast<uint32_t>(format->nBlockAlign) * format->nSamplesPerSec;
     format->cbSize = 0;
 }

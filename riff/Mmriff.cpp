@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "util/LittleEndian.h"
 #include "util/Mmutils.h"
 
 namespace orvelle {
@@ -41,31 +42,33 @@ constexpr int64_t kDibHeaderEnd = 36; // the bitmap header fields read end at of
 constexpr int64_t kCopyStep = 65536;
 
 // A zero-filled record from global memory; raises std::bad_alloc.
-template <typename T> T* NewRecord() { return new (GlobalAllocMem(sizeof(T))) T{}; }
+template <typename T> T* newRecord() { return new (GlobalAllocMem(sizeof(T))) T{}; }
 
 // The same, null when there is no memory.
-template <typename T> T* TryNewRecord()
+template <typename T> T* tryNewRecord()
 {
     try {
-        return NewRecord<T>();
+        return newRecord<T>();
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
 
-// Appends `item` at the end of a chain linked through Next.
-template <typename T> void AppendToChain(T*& head, T* item)
+// Appends `item` (and whatever hangs on it) at the end of a chain linked through Next,
+// in constant time through the chain's last item.
+template <typename T> void appendToChain(T*& head, T*& last, T* item)
 {
-    T** link = &head;
-    while (*link != nullptr)
-        link = &(*link)->Next;
-    *link = item;
+    if (head == nullptr)
+        head = item;
+    else
+        last->Next = item;
+    last = item;
+    while (last->Next != nullptr)
+        last = last->Next;
 }
 
-uint32_t GetLE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-
 // Bytes from the current position to the end of the file; -1 when the seeks fail.
-int64_t BytesLeft(HMMIO h)
+int64_t bytesLeft(HMMIO h)
 {
     int32_t pos = mmioSeek(h, 0, 1);
     if (pos < 0)
@@ -77,14 +80,14 @@ int64_t BytesLeft(HMMIO h)
 }
 
 // Reads exactly `count` bytes (count must fit the service's 32-bit counts).
-bool ReadAll(HMMIO h, void* dest, int64_t count)
+bool readAll(HMMIO h, void* dest, int64_t count)
 {
     if (count < 0 || count > INT32_MAX)
         return false;
     return mmioRead(h, static_cast<char*>(dest), static_cast<int32_t>(count)) == count;
 }
 
-bool WriteAll(HMMIO h, const void* src, int64_t count)
+bool writeAll(HMMIO h, const void* src, int64_t count)
 {
     if (count < 0 || count > INT32_MAX)
         return false;
@@ -92,29 +95,29 @@ bool WriteAll(HMMIO h, const void* src, int64_t count)
 }
 
 // Length of the text in `p`, looking at no more than `room` bytes.
-int64_t TextLength(const char* p, int64_t room)
+int64_t textLength(const char* p, int64_t room)
 {
     return room <= 0 ? 0 : static_cast<int64_t>(strnlen(p, static_cast<size_t>(room)));
 }
 
 // Texts compared up to their zeros, each read no further than its room.
-bool SameText(const char* a, int64_t roomA, const char* b, int64_t roomB)
+bool sameText(const char* a, int64_t roomA, const char* b, int64_t roomB)
 {
-    int64_t la = TextLength(a, roomA);
-    return la == TextLength(b, roomB) && std::memcmp(a, b, static_cast<size_t>(la)) == 0;
+    int64_t la = textLength(a, roomA);
+    return la == textLength(b, roomB) && std::memcmp(a, b, static_cast<size_t>(la)) == 0;
 }
 
 // The file's text of an item, or null.
-const char* FileText(const TInfoChunk* list, const TInfoData* item)
+const char* fileText(const TInfoChunk* list, const TInfoData* item)
 {
-    if (list == nullptr || list->RawText == nullptr || item->TextOffset <= 0 || item->TextOffset > list->RawSize ||
+    if (list == nullptr || list->RawText == nullptr || item->TextOffset <= 0 ||
         item->TextOffset >= GlobalMemSize(list->RawText))
         return nullptr;
     return list->RawText + item->TextOffset;
 }
 
 // Room from `text` to the end of the block that holds it.
-int64_t TextRoom(const TInfoChunk* list, const TInfoData* item, const char* text)
+int64_t textRoom(const TInfoChunk* list, const TInfoData* item, const char* text)
 {
     if (text == item->Text)
         return GlobalMemSize(text);
@@ -122,7 +125,7 @@ int64_t TextRoom(const TInfoChunk* list, const TInfoData* item, const char* text
 }
 
 // Copies `count` bytes from hSrc to hDst through a bounded scratch block.
-bool CopyBytes(HMMIO hSrc, HMMIO hDst, int64_t count)
+bool copyBytes(HMMIO hSrc, HMMIO hDst, int64_t count)
 {
     uint8_t* scratch = nullptr;
     bool ok = true;
@@ -130,7 +133,7 @@ bool CopyBytes(HMMIO hSrc, HMMIO hDst, int64_t count)
         scratch = static_cast<uint8_t*>(GlobalAllocMem(count < kCopyStep ? count : kCopyStep));
         while (ok && count > 0) {
             int64_t step = count < kCopyStep ? count : kCopyStep;
-            ok = ReadAll(hSrc, scratch, step) && WriteAll(hDst, scratch, step);
+            ok = readAll(hSrc, scratch, step) && writeAll(hDst, scratch, step);
             count -= step;
         }
     } catch (const std::bad_alloc&) {
@@ -143,25 +146,25 @@ bool CopyBytes(HMMIO hSrc, HMMIO hDst, int64_t count)
 // Makes the new chunk, copies `count` bytes into it and leaves it. The chunk is left
 // (its size fixed to what was copied) even when the copy fails, so that hDst stays a
 // well-formed file.
-bool CopyInto(HMMIO hSrc, HMMIO hDst, MMCKINFO& nck, uint32_t flags, int64_t count)
+bool copyInto(HMMIO hSrc, HMMIO hDst, MMCKINFO& nck, uint32_t flags, int64_t count)
 {
     if (hSrc == nullptr || hDst == nullptr || count < 0 || count > INT32_MAX)
         return false;
     if (mmioCreateChunk(hDst, &nck, flags) != 0)
         return false;
-    bool ok = CopyBytes(hSrc, hDst, count);
+    bool ok = copyBytes(hSrc, hDst, count);
     return mmioAscend(hDst, &nck, 0) == 0 && ok;
 }
 
-bool IsEmptyBlock(const uint8_t* p) { return GlobalMemSize(p) < 1 || p[0] == 0; }
+bool isEmptyBlock(const uint8_t* p) { return GlobalMemSize(p) < 1 || p[0] == 0; }
 
-bool SameBlock(const uint8_t* a, const uint8_t* b)
+bool sameBlock(const uint8_t* a, const uint8_t* b)
 {
     int64_t n = GlobalMemSize(a);
     return n == GlobalMemSize(b) && std::memcmp(a, b, static_cast<size_t>(n)) == 0;
 }
 
-uint8_t* CopyBlock(const uint8_t* p)
+uint8_t* copyBlock(const uint8_t* p)
 {
     int64_t n = GlobalMemSize(p);
     auto* copy = static_cast<uint8_t*>(GlobalAllocMem(n));
@@ -169,7 +172,7 @@ uint8_t* CopyBlock(const uint8_t* p)
     return copy;
 }
 
-void FreeDispItems(TDispList* list)
+void freeDispItems(TDispList* list)
 {
     while (list->Items != nullptr) {
         TDisp* item = list->Items;
@@ -178,32 +181,34 @@ void FreeDispItems(TDispList* list)
         GlobalFreeMem(item->NewData);
         GlobalFreeMem(item);
     }
+    list->Last = nullptr;
 }
 
 // Bytes of a DISP item's data that go to the file.
-int64_t DispWriteLength(uint32_t format, const uint8_t* data)
+int64_t dispWriteLength(uint32_t format, const uint8_t* data)
 {
     int64_t size = GlobalMemSize(data);
     if (format == kDispFormatText)
-        return TextLength(reinterpret_cast<const char*>(data), size);
+        return textLength(reinterpret_cast<const char*>(data), size);
     // A block too short to hold the bitmap header is written as it stands.
     if (size < kDibHeaderEnd)
         return size;
-    int64_t n = static_cast<int64_t>(GetLE32(data)) + GetLE32(data + 20) + 4 * static_cast<int64_t>(GetLE32(data + 32));
+    int64_t n =
+        static_cast<int64_t>(loadLe32(data)) + loadLe32(data + 20) + 4 * static_cast<int64_t>(loadLe32(data + 32));
     return n < size ? n : size; // never past the block
 }
 
-bool WriteDispItem(HMMIO h, const TDisp* item, const uint8_t* data)
+bool writeDispItem(HMMIO h, const TDisp* item, const uint8_t* data)
 {
     MMCKINFO ck{};
     ck.ckid = mmioFourCC('D', 'I', 'S', 'P');
-    if (mmioCreateChunk(h, &ck, 0) != 0 || !WriteAll(h, &item->ClipFormat, 4))
+    if (mmioCreateChunk(h, &ck, 0) != 0 || !writeAll(h, &item->ClipFormat, 4))
         return false;
-    int64_t n = DispWriteLength(item->ClipFormat, data);
-    if (!WriteAll(h, data, n))
+    int64_t n = dispWriteLength(item->ClipFormat, data);
+    if (!writeAll(h, data, n))
         return false;
     // A text always ends with its zero, also when the block lacks one.
-    if (item->ClipFormat == kDispFormatText && !WriteAll(h, "", 1))
+    if (item->ClipFormat == kDispFormatText && !writeAll(h, "", 1))
         return false;
     return mmioAscend(h, &ck, 0) == 0;
 }
@@ -215,7 +220,7 @@ bool RiffCopyChunk(HMMIO hSrc, HMMIO hDst, const MMCKINFO& ck)
     MMCKINFO nck{};
     nck.ckid = ck.ckid;
     nck.cksize = ck.cksize;
-    return CopyInto(hSrc, hDst, nck, 0, ck.cksize);
+    return copyInto(hSrc, hDst, nck, 0, ck.cksize);
 }
 
 bool RiffCopyList(HMMIO hSrc, HMMIO hDst, const MMCKINFO& ck)
@@ -227,18 +232,18 @@ bool RiffCopyList(HMMIO hSrc, HMMIO hDst, const MMCKINFO& ck)
     nck.ckid = FOURCC_LIST;
     nck.cksize = ck.cksize;
     nck.fccType = ck.fccType;
-    return CopyInto(hSrc, hDst, nck, MMIO_CREATELIST, static_cast<int64_t>(ck.cksize) - 4);
+    return copyInto(hSrc, hDst, nck, MMIO_CREATELIST, static_cast<int64_t>(ck.cksize) - 4);
 }
 
 // ---- INFO ----
 
 int32_t RiffInitINFO(TInfoChunk*& list)
 {
-    list = TryNewRecord<TInfoChunk>();
+    list = tryNewRecord<TInfoChunk>();
     if (list == nullptr)
         return riffErrNoMem;
     for (uint16_t i = 0; i < kInfoCount; ++i)
-        RiffInsertINFO(list, RiffCreateINFO(0, i, 0, nullptr));
+        RiffInsertINFO(list, RiffCreateINFO(riffStateAsRead, i, 0, nullptr));
     return 0;
 }
 
@@ -250,7 +255,7 @@ int32_t RiffReadINFO(HMMIO h, const MMCKINFO& ck, TInfoChunk* list)
     if (n <= 0)
         return 0;
     // Never allocate for more bytes than the file still holds.
-    int64_t left = BytesLeft(h);
+    int64_t left = bytesLeft(h);
     if (left < 0 || n > left || n > INT32_MAX - 1)
         return riffErrIO;
     char* raw = nullptr;
@@ -259,7 +264,7 @@ int32_t RiffReadINFO(HMMIO h, const MMCKINFO& ck, TInfoChunk* list)
     } catch (const std::bad_alloc&) {
         return riffErrNoMem;
     }
-    if (!ReadAll(h, raw, n)) {
+    if (!readAll(h, raw, n)) {
         GlobalFreeMem(raw);
         return riffErrIO;
     }
@@ -271,39 +276,85 @@ int32_t RiffReadINFO(HMMIO h, const MMCKINFO& ck, TInfoChunk* list)
     return RiffParseINFO(list);
 }
 
+namespace {
+
+// One entry of an INFO list body: its id, its text's offset and the bytes the text may
+// take (cut at the end of the body), and where the next entry begins.
+struct InfoEntry {
+    uint32_t id = 0;
+    int64_t start = 0;
+    int64_t avail = 0;
+    bool evenSize = false;
+    int64_t next = 0;
+};
+
+// The entry at `p` of the first `size` bytes of `raw`; false when no whole header is left.
+bool infoEntryAt(const char* raw, int64_t size, int64_t p, InfoEntry& e)
+{
+    if (p + 8 > size)
+        return false;
+    const auto* header = reinterpret_cast<const uint8_t*>(raw + p);
+    const uint32_t s = loadLe32(header + 4);
+    e.id = loadLe32(header);
+    e.start = p + 8;
+    e.avail = size - e.start < s ? size - e.start : s;
+    e.evenSize = s % 2 == 0;
+    e.next = e.start + s + (s % 2);
+    return true;
+}
+
+// A text that fills its entry with no zero, where the byte after it belongs to the next
+// entry: its zero has no room in place.
+bool needsCopy(const char* raw, int64_t size, const InfoEntry& e)
+{
+    return e.avail > 0 && e.start + e.avail < size && e.evenSize && textLength(raw + e.start, e.avail) == e.avail;
+}
+
+} // namespace
+
 int32_t RiffParseINFO(TInfoChunk* list)
 {
     if (list == nullptr)
         return riffErrBadParam;
     for (TInfoData* item = list->Items; item != nullptr; item = item->Next)
         item->TextOffset = 0;
-    char* raw = list->RawText;
     // The block holds the body and a spare zero; stay inside it whatever RawSize says.
-    int64_t size = GlobalMemSize(raw) - 1;
+    int64_t size = GlobalMemSize(list->RawText) - 1;
     if (list->RawSize < size)
         size = list->RawSize;
-    int64_t p = 0;
-    while (p + 8 <= size) {
-        auto* entry = reinterpret_cast<const uint8_t*>(raw + p);
-        uint32_t id = GetLE32(entry);
-        uint32_t s = GetLE32(entry + 4);
-        int64_t start = p + 8;
-        int64_t avail = size - start < s ? size - start : s; // cut at the end of the list
-        int64_t len = TextLength(raw + start, avail);
-        if (len == avail && avail > 0) {
-            // No zero inside the entry. Past the end of the list the spare zero ends the
-            // text; a pad byte may take the zero; otherwise the last character does, so
-            // that the next entry's header stays intact.
-            int64_t end = start + avail;
-            if (end < size && s % 2 == 0)
-                raw[end - 1] = 0;
-            else
-                raw[end] = 0;
+    // A text ends at its first zero or at the end of its entry. Texts whose zero has no
+    // room in place are copied, each with its zero, behind the body.
+    int64_t copies = 0;
+    InfoEntry e;
+    for (int64_t p = 0; infoEntryAt(list->RawText, size, p, e); p = e.next)
+        copies += needsCopy(list->RawText, size, e) ? e.avail + 1 : 0;
+    if (copies > 0) {
+        if (size + 1 + copies > INT32_MAX)
+            return riffErrNoMem; // the offsets are 32-bit
+        char* grown = nullptr;
+        try {
+            grown = static_cast<char*>(GlobalAllocMem(size + 1 + copies));
+        } catch (const std::bad_alloc&) {
+            return riffErrNoMem;
         }
-        TInfoData* item = RiffFindPIINFO(list, id);
+        std::memcpy(grown, list->RawText, static_cast<size_t>(size));
+        GlobalFreeMem(list->RawText);
+        list->RawText = grown;
+    }
+    char* raw = list->RawText;
+    int64_t tail = size + 1;
+    for (int64_t p = 0; infoEntryAt(raw, size, p, e); p = e.next) {
+        int64_t offset = e.start;
+        if (needsCopy(raw, size, e)) {
+            std::memcpy(raw + tail, raw + e.start, static_cast<size_t>(e.avail)); // its zero is already there
+            offset = tail;
+            tail += e.avail + 1;
+        } else if (e.avail > 0 && textLength(raw + e.start, e.avail) == e.avail) {
+            raw[e.start + e.avail] = 0; // the pad byte, or the spare zero at the end of the body
+        }
+        TInfoData* item = RiffFindPIINFO(list, e.id);
         if (item != nullptr) // an entry of size 0 carries no text
-            RiffModifyINFO(list, item, 0, avail > 0 ? static_cast<int32_t>(start) : 0, nullptr);
-        p = start + s + (s % 2);
+            RiffModifyINFO(list, item, 0, e.avail > 0 ? static_cast<int32_t>(offset) : 0, nullptr);
     }
     return 0;
 }
@@ -325,13 +376,13 @@ int32_t RiffWriteINFO(HMMIO h, TInfoChunk* list)
                 return riffErrIO;
             open = true;
         }
-        int64_t n = TextLength(text, TextRoom(list, item, text)) + 1;
+        int64_t n = textLength(text, textRoom(list, item, text)) + 1;
         if (n > INT32_MAX)
             return riffErrIO;
         MMCKINFO ck{};
         ck.ckid = mmioStringToFOURCCA(aINFO[item->Index].id, 0);
         ck.cksize = static_cast<uint32_t>(n);
-        if (mmioCreateChunk(h, &ck, 0) != 0 || !WriteAll(h, text, n - 1) || !WriteAll(h, "", 1) ||
+        if (mmioCreateChunk(h, &ck, 0) != 0 || !writeAll(h, text, n - 1) || !writeAll(h, "", 1) ||
             mmioAscend(h, &ck, 0) != 0)
             return riffErrIO;
     }
@@ -350,21 +401,21 @@ int32_t RiffCopyInfo(TInfoChunk*& dst, TInfoChunk* src)
             continue;
         char* copy = nullptr;
         try {
-            int64_t n = TextLength(text, TextRoom(src, item, text));
+            int64_t n = textLength(text, textRoom(src, item, text));
             copy = static_cast<char*>(GlobalAllocMem(n + 1));
             std::memcpy(copy, text, static_cast<size_t>(n));
         } catch (const std::bad_alloc&) {
             return riffErrNoMem;
         }
         TInfoData* target = RiffFindPIINFO(dst, mmioStringToFOURCCA(aINFO[item->Index].id, 0));
-        RiffModifyINFO(dst, target, 1, 0, copy);
+        RiffModifyINFO(dst, target, riffStateSet, 0, copy);
     }
     return 0;
 }
 
 TInfoData* RiffCreateINFO(uint16_t state, uint16_t index, int32_t offset, char* text)
 {
-    TInfoData* item = TryNewRecord<TInfoData>();
+    TInfoData* item = tryNewRecord<TInfoData>();
     if (item != nullptr)
         *item = TInfoData{index, state, offset, text, nullptr};
     return item;
@@ -373,7 +424,7 @@ TInfoData* RiffCreateINFO(uint16_t state, uint16_t index, int32_t offset, char* 
 void RiffInsertINFO(TInfoChunk* list, TInfoData* item)
 {
     if (list != nullptr && item != nullptr)
-        AppendToChain(list->Items, item);
+        appendToChain(list->Items, list->Last, item);
 }
 
 TInfoData* RiffFindPIINFO(TInfoChunk* list, FOURCC fcc)
@@ -410,7 +461,7 @@ void RiffModifyINFO(TInfoChunk* list, TInfoData* item, uint16_t flags, int32_t o
                 GlobalFreeMem(item->Text);
                 item->State = flags;
             }
-        } else if (SameText(text, GlobalMemSize(text), item->Text, GlobalMemSize(item->Text))) {
+        } else if (sameText(text, GlobalMemSize(text), item->Text, GlobalMemSize(item->Text))) {
             GlobalFreeMem(text);
         } else {
             GlobalFreeMem(item->Text);
@@ -419,22 +470,22 @@ void RiffModifyINFO(TInfoChunk* list, TInfoData* item, uint16_t flags, int32_t o
                 item->State = flags;
             } else {
                 GlobalFreeMem(text);
-                item->State = 2; // the file text, if any, is current again
+                item->State = riffStateDropped; // the file text, if any, is current again
             }
         }
         return;
     }
     if (text == nullptr)
         return;
-    const char* fileText = FileText(list, item);
-    if (fileText == nullptr) {
+    const char* inFile = fileText(list, item);
+    if (inFile == nullptr) {
         if (text[0] != 0) {
             item->Text = text;
             item->State = flags;
         } else {
             GlobalFreeMem(text);
         }
-    } else if (SameText(text, GlobalMemSize(text), fileText, TextRoom(list, item, fileText))) {
+    } else if (sameText(text, GlobalMemSize(text), inFile, textRoom(list, item, inFile))) {
         GlobalFreeMem(text);
     } else {
         item->Text = text; // an empty text hides the file text
@@ -463,7 +514,7 @@ const char* RiffInfoText(const TInfoChunk* list, const TInfoData* item)
         return nullptr;
     if (item->Text != nullptr)
         return item->Text;
-    return FileText(list, item);
+    return fileText(list, item);
 }
 
 char* RiffNewText(const char* text)
@@ -480,7 +531,7 @@ char* RiffNewText(const char* text)
 
 int32_t RiffInitDISP(TDispList*& list)
 {
-    list = TryNewRecord<TDispList>();
+    list = tryNewRecord<TDispList>();
     return list != nullptr ? 0 : riffErrNoMem;
 }
 
@@ -492,18 +543,18 @@ int32_t RiffReadDISP(HMMIO h, const MMCKINFO& ck, TDispList*& list)
     if (n <= 0)
         return 0;
     // The clipboard format and the data must both be in the file before a block is made.
-    int64_t left = BytesLeft(h);
+    int64_t left = bytesLeft(h);
     if (left < 0 || n + 4 > left || n > INT32_MAX)
         return riffErrIO;
     TDisp* item = nullptr;
     try {
-        item = NewRecord<TDisp>();
+        item = newRecord<TDisp>();
         item->Data = static_cast<uint8_t*>(GlobalAllocMem(n));
     } catch (const std::bad_alloc&) {
         GlobalFreeMem(item);
         return riffErrNoMem;
     }
-    if (!ReadAll(h, &item->ClipFormat, 4) || !ReadAll(h, item->Data, n)) {
+    if (!readAll(h, &item->ClipFormat, 4) || !readAll(h, item->Data, n)) {
         GlobalFreeMem(item->Data);
         GlobalFreeMem(item);
         return riffErrIO;
@@ -520,9 +571,9 @@ int32_t RiffWriteDISP(HMMIO h, TDispList* list)
         if (item->ClipFormat != kDispFormatText && item->ClipFormat != kDispFormatDib)
             continue;
         const uint8_t* data = RiffDispData(item);
-        if (data == nullptr || IsEmptyBlock(data))
+        if (data == nullptr || isEmptyBlock(data))
             continue;
-        if (!WriteDispItem(h, item, data))
+        if (!writeDispItem(h, item, data))
             return riffErrIO;
     }
     return 0;
@@ -534,18 +585,18 @@ int32_t RiffCopyDISP(TDispList* dst, TDispList* src)
         return riffErrBadParam;
     if (dst == src)
         return 0; // emptying dst first would lose the items to copy
-    FreeDispItems(dst);
+    freeDispItems(dst);
     for (TDisp* item = src->Items; item != nullptr; item = item->Next) {
         const uint8_t* data = RiffDispData(item);
-        if (item->ClipFormat == 0 || data == nullptr || IsEmptyBlock(data))
+        if (item->ClipFormat == 0 || data == nullptr || isEmptyBlock(data))
             continue;
         uint8_t* copy = nullptr;
         try {
-            copy = CopyBlock(data);
+            copy = copyBlock(data);
         } catch (const std::bad_alloc&) {
             return riffErrNoMem;
         }
-        TDisp* added = RiffCreateDISP(0, item->ClipFormat, nullptr, copy);
+        TDisp* added = RiffCreateDISP(riffStateAsRead, item->ClipFormat, nullptr, copy);
         if (added == nullptr) {
             GlobalFreeMem(copy);
             return riffErrNoMem;
@@ -557,7 +608,7 @@ int32_t RiffCopyDISP(TDispList* dst, TDispList* src)
 
 TDisp* RiffCreateDISP(uint16_t state, uint32_t clipFormat, uint8_t* data, uint8_t* newData)
 {
-    TDisp* item = TryNewRecord<TDisp>();
+    TDisp* item = tryNewRecord<TDisp>();
     if (item != nullptr)
         *item = TDisp{clipFormat, state, data, newData, nullptr};
     return item;
@@ -566,7 +617,7 @@ TDisp* RiffCreateDISP(uint16_t state, uint32_t clipFormat, uint8_t* data, uint8_
 void RiffInsertDISP(TDispList* list, TDisp* item)
 {
     if (list != nullptr && item != nullptr)
-        AppendToChain(list->Items, item);
+        appendToChain(list->Items, list->Last, item);
 }
 
 void RiffModifyDISP(TDispList* /*list*/, TDisp* item, uint16_t state, uint8_t* data)
@@ -578,25 +629,25 @@ void RiffModifyDISP(TDispList* /*list*/, TDisp* item, uint16_t state, uint8_t* d
     if (data != nullptr && (data == item->NewData || data == item->Data))
         return; // the item's own block handed back
     if (item->NewData != nullptr) {
-        if (data != nullptr && SameBlock(data, item->NewData)) {
+        if (data != nullptr && sameBlock(data, item->NewData)) {
             GlobalFreeMem(data);
             return;
         }
         GlobalFreeMem(item->NewData);
-        if (data != nullptr && !IsEmptyBlock(data)) {
+        if (data != nullptr && !isEmptyBlock(data)) {
             item->NewData = data;
             item->State = state;
         } else {
             GlobalFreeMem(data);
-            item->State = 2;
+            item->State = riffStateDropped;
         }
         return;
     }
     if (data == nullptr) {
         item->State = state;
-    } else if (item->Data != nullptr && SameBlock(data, item->Data)) {
+    } else if (item->Data != nullptr && sameBlock(data, item->Data)) {
         GlobalFreeMem(data);
-    } else if (!IsEmptyBlock(data) || (item->Data != nullptr && !IsEmptyBlock(item->Data))) {
+    } else if (!isEmptyBlock(data) || (item->Data != nullptr && !isEmptyBlock(item->Data))) {
         item->NewData = data; // an empty block hides a non-empty file block
         item->State = state;
     } else {
@@ -608,7 +659,7 @@ int32_t RiffFreeDISP(TDispList*& list, bool freeList)
 {
     if (list == nullptr)
         return riffErrBadParam;
-    FreeDispItems(list);
+    freeDispItems(list);
     if (freeList)
         GlobalFreeMem(list);
     return 0;
@@ -620,7 +671,7 @@ const uint8_t* RiffDispData(const TDisp* item)
         return nullptr;
     if (item->NewData != nullptr)
         return item->NewData;
-    return item->State == 1 ? nullptr : item->Data;
+    return item->State == riffStateSet ? nullptr : item->Data;
 }
 
 } // namespace orvelle

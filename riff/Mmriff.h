@@ -3,6 +3,7 @@
 // Every block here (list records, items, texts, data) comes from GlobalAllocMem and is
 // released with GlobalFreeMem; a data block's length is GlobalMemSize of it.
 #include <cstdint>
+#include <memory>
 
 #include "waveio/Mmio.h"
 
@@ -12,6 +13,11 @@ namespace orvelle {
 inline constexpr int32_t riffErrBadParam = 2; // missing list or handle
 inline constexpr int32_t riffErrIO = 3; // a read, write or chunk step failed
 inline constexpr int32_t riffErrNoMem = 4; // no memory for a block
+
+// States of an INFO or DISP item (TInfoData::State, TDisp::State).
+inline constexpr uint16_t riffStateAsRead = 0; // as read from the file (or copied)
+inline constexpr uint16_t riffStateSet = 1; // set by the program
+inline constexpr uint16_t riffStateDropped = 2; // the program's text or data was dropped
 
 struct TInfoEntry {
     const char* id; // four characters
@@ -24,22 +30,25 @@ extern const TInfoEntry aINFO[kInfoCount];
 
 struct TInfoData {
     uint16_t Index; // position of the item's id in aINFO
-    uint16_t State; // 0 as read, 1 text set by the program, 2 the program's text dropped
+    uint16_t State; // riffStateAsRead, riffStateSet or riffStateDropped
     int32_t TextOffset; // offset in RawText of the file's text; 0: none
     char* Text; // zero-terminated text set by the program; null: none
     TInfoData* Next;
 };
 
 struct TInfoChunk {
-    char* RawText; // copy of the INFO list body as read (after the list type); null: none.
-                   // RawText + TextOffset is always a zero-terminated text inside the block.
+    // Copy of the INFO list body as read (after the list type), then a zero, then copies of
+    // the texts whose entry leaves no room for their zero; null: none. RawText +
+    // TextOffset is always a zero-terminated text inside the block.
+    char* RawText;
     int32_t RawSize; // bytes of the body in RawText
     TInfoData* Items;
+    TInfoData* Last; // the chain's last item, so that appending is constant time
 };
 
 struct TDisp {
     uint32_t ClipFormat; // 1 text, 8 device-independent bitmap; others are kept, never written
-    uint16_t State; // 0 as read or copied, 1 set by the program, 2 the program's data dropped
+    uint16_t State; // riffStateAsRead, riffStateSet or riffStateDropped
     uint8_t* Data; // block read from the file; null: none
     uint8_t* NewData; // block set by the program; null: none
     TDisp* Next;
@@ -47,6 +56,7 @@ struct TDisp {
 
 struct TDispList {
     TDisp* Items;
+    TDisp* Last; // the chain's last item, so that appending is constant time
 };
 
 // mmioFourCC comes from util/Mmtypes.h through waveio/Mmio.h.
@@ -84,5 +94,15 @@ void RiffModifyDISP(TDispList* list, TDisp* item, uint16_t state, uint8_t* data)
 int32_t RiffFreeDISP(TDispList*& list, bool freeList);
 // The item's current data, or null when it has none.
 const uint8_t* RiffDispData(const TDisp* item);
+
+// Owning handles of the two lists.
+struct InfoListDeleter {
+    void operator()(TInfoChunk* list) const { RiffFreeINFO(list); }
+};
+using InfoListHandle = std::unique_ptr<TInfoChunk, InfoListDeleter>;
+struct DispListDeleter {
+    void operator()(TDispList* list) const { RiffFreeDISP(list, true); }
+};
+using DispListHandle = std::unique_ptr<TDispList, DispListDeleter>;
 
 } // namespace orvelle

@@ -161,4 +161,22 @@ inline void appendLe32(std::vector<uint8_t>& out, uint32_t v)
     appendLe16(out, static_cast<uint16_t>(v >> 16));
 }
 
+// The four bytes of a 32-bit value, for building byte images.
+inline std::vector<uint8_t> le32Bytes(uint32_t v)
+{
+    std::vector<uint8_t> out;
+    appendLe32(out, v);
+    return out;
+}
+
+// The 32-bit value at `at` of `bytes`; 0 when its four bytes are not all inside.
+inline uint32_t readLe32(std::span<const uint8_t> bytes, size_t at)
+{
+    return at <= bytes.size() && bytes.size() - at >= 4 ? loadLe32(bytes.data() + at) : 0;
+}
+inline uint16_t readLe16(std::span<const uint8_t> bytes, size_t at)
+{
+    return at <= bytes.size() && bytes.size() - at >= 2 ? loadLe16(bytes.data() + at) : 0;
+}
+
 } // namespace orvelle

@@ -51,12 +51,6 @@ int64_t mulDivRound64(int64_t a, int64_t b, int64_t c)
     return static_cast<int64_t>(q < lo ? lo : (q > hi ? hi : q));
 }
 
-int32_t mulDivRoundSaturated(int64_t a, int64_t b, int64_t c)
-{
-    const int64_t q = mulDivRound64(a, b, c);
-    constexpr int64_t lo = std::numeric_limits<int32_t>::min();
-    constexpr int64_t hi = std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(q < lo ? lo : (q > hi ? hi : q));
-}
+int32_t mulDivRoundSaturated(int64_t a, int64_t b, int64_t c) { return saturateToInt32(mulDivRound64(a, b, c)); }
 
 } // namespace orvelle

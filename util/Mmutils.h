@@ -2,6 +2,7 @@
 // Integer comparison and clamping, raw memory and zero-filled global memory blocks.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace orvelle {
 
@@ -17,7 +18,8 @@ inline bool InRange(int32_t x, int32_t a, int32_t b) { return a <= b ? (a <= x &
 void* GlobalAllocMem(int64_t size);
 // Releases the block in `p` and nulls it; null does nothing.
 void GlobalFreeMem(void*& p);
-// 0 for null, otherwise the usable size (at least the size asked for).
+// 0 for null, otherwise exactly the size asked for. The metadata lists rely on that: the
+// size of a text or data block is its length.
 int64_t GlobalMemSize(const void* p);
 // Releases `p` and replaces it with a new zero-filled block; the old contents are not kept.
 void GlobalReAllocMem(void*& p, int64_t size);
@@ -28,6 +30,12 @@ template <typename T> void GlobalFreeMem(T*& p)
     GlobalFreeMem(v);
     p = nullptr;
 }
+
+// The owning handle of a global memory block.
+struct GlobalMemDeleter {
+    void operator()(void* p) const { GlobalFreeMem(p); }
+};
+template <typename T = void> using GlobalBlock = std::unique_ptr<T, GlobalMemDeleter>;
 
 void GlobalFillMem(void* dest, int32_t count, uint8_t value);
 // Copies `count` bytes; correct for overlapping ranges.

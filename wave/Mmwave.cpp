@@ -13,8 +13,6 @@
 
 namespace orvelle {
 
-void ControlBlockDeleter::operator()(TWAVEIOCB* block) const { wioFreeFileInfo(block); }
-
 // The engine reports running out of memory as a code; the wave object raises it.
 void raiseIfOutOfMemory(int32_t code)
 {
@@ -42,7 +40,7 @@ void TMMWave::SetFileName(const std::string& name)
     if (exists) {
         TWAVEIOCB* made = nullptr;
         const int32_t code = wioReadFileInfo(made, full.c_str(), FOURCC_WAVE, wioSrcFile);
-        ControlBlockPtr block(made); // a success code without a block is still a failure
+        ControlBlockHandle block(made); // a success code without a block is still a failure
         raiseIfOutOfMemory(code);
         if (code == 0 && block) {
             ClearWave();
@@ -62,7 +60,7 @@ void TMMWave::SetFileName(const std::string& name)
     raiseError(exists ? SInvalidWaveFile : SErrorReadingWave);
 }
 
-void TMMWave::takeControlBlock(ControlBlockPtr block)
+void TMMWave::takeControlBlock(ControlBlockHandle block)
 {
     cb_ = std::move(block);
     if (!cb_)
@@ -98,10 +96,10 @@ void TMMWave::SetPWaveIOCB(TWAVEIOCB* block)
         raiseError(SCantWriteMemWave);
     if (block == cb_.get())
         return;
-    bindControlBlock(ControlBlockPtr(block));
+    bindControlBlock(ControlBlockHandle(block));
 }
 
-void TMMWave::bindControlBlock(ControlBlockPtr block)
+void TMMWave::bindControlBlock(ControlBlockHandle block)
 {
     ClearWave();
     takeControlBlock(std::move(block));
@@ -121,7 +119,7 @@ void TMMWave::SetPWaveFormat(const TWaveFormatEx* format)
         return;
     TWAVEIOCB* made = nullptr;
     const int32_t code = wioCreateFileInfo(made, format);
-    ControlBlockPtr block(made);
+    ControlBlockHandle block(made);
     raiseIfOutOfMemory(code);
     if (code != 0 || !block)
         return;

@@ -46,12 +46,6 @@ inline constexpr uint16_t SConversionAborted = 143;
 inline constexpr uint16_t SNotValidForConversion = 144;
 inline constexpr uint16_t SErrorSeeking = 147;
 
-// Owns a control block: released with the engine's wioFreeFileInfo, which also closes
-// (without finishing) a file left open.
-struct ControlBlockDeleter {
-    void operator()(TWAVEIOCB* block) const;
-};
-using ControlBlockPtr = std::unique_ptr<TWAVEIOCB, ControlBlockDeleter>;
 
 // `name` in double quotes, for messages.
 std::string quotedFileName(const std::string& name);
@@ -167,9 +161,9 @@ protected:
     [[noreturn]] static void raiseError(uint16_t ident);
 
 private:
-    void takeControlBlock(ControlBlockPtr block);
+    void takeControlBlock(ControlBlockHandle block);
     // Clears the binding, takes `block` and tells of the change.
-    void bindControlBlock(ControlBlockPtr block);
+    void bindControlBlock(ControlBlockHandle block);
     void seekToPlayPosition(int32_t p);
     // Sets the engine's I/O buffer to IOBufferSize; raises when it cannot.
     void applyIOBufferSize();
@@ -180,7 +174,7 @@ private:
 
     // Memory waves (their stream) and the cut list, play fade list and observers are
     // added with their own features.
-    ControlBlockPtr cb_;
+    ControlBlockHandle cb_;
     std::string fileName_;
     bool fileMustExist_ = true;
     int32_t ioBufferSize_ = 32768;

@@ -237,7 +237,7 @@ void TMMWave::CreateFile(const std::string& name, const TWaveFormatEx* format)
 
     TWAVEIOCB* made = nullptr;
     int32_t code = wioCreateFileInfo(made, format);
-    ControlBlockPtr block(made);
+    ControlBlockHandle block(made);
     raiseIfOutOfMemory(code);
     if (code != 0 || !block)
         raiseError(SUnableToCreateWave);

@@ -1,5 +1,7 @@
 #include "waveio/Mmio.h"
 
+#include "util/LittleEndian.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -358,14 +360,6 @@ uint32_t advanceWrite(MMIOHandle& h)
     return okOr(room(h) > 0, MMIOERR_CANNOTEXPAND);
 }
 
-uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-
-void putLE32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 bool isListId(FOURCC id) { return id == FOURCC_RIFF || id == FOURCC_LIST; }
 
 // Reads `n` header bytes; 0, or the code for a header that is not all there.
@@ -388,16 +382,16 @@ uint32_t readChunkHeader(HMMIO h, MMCKINFO& ck, const MMCKINFO* parent)
     }
     uint8_t hdr[12];
     uint32_t r = readHeaderBytes(h, hdr, 8);
-    bool list = r == 0 && isListId(le32(hdr));
+    bool list = r == 0 && isListId(loadLe32(hdr));
     if (list)
         r = readHeaderBytes(h, hdr + 8, 4);
     if (r != 0) {
         mmioSeek(h, static_cast<int32_t>(start), 0);
         return r;
     }
-    ck.ckid = le32(hdr);
-    ck.cksize = le32(hdr + 4);
-    ck.fccType = list ? le32(hdr + 8) : 0;
+    ck.ckid = loadLe32(hdr);
+    ck.cksize = loadLe32(hdr + 4);
+    ck.fccType = list ? loadLe32(hdr + 8) : 0;
     ck.dwDataOffset = static_cast<uint32_t>(start + 8);
     ck.dwFlags = 0;
     return 0;
@@ -434,8 +428,11 @@ HMMIO openDisk(const char* name, uint32_t access, uint32_t flags)
     if (flags & MMIO_ALLOCBUF)
         h->buf.resize(kDefaultBufferSize);
     int oflags = access == MMIO_READ ? O_RDONLY : access == MMIO_WRITE ? O_WRONLY : O_RDWR;
+    // Create makes a new file only: whatever stands at the name (a file, a link, even a
+    // dangling one) makes the open fail and is left as it was, so a write can never
+    // reach another file through a link or truncate one.
     if (flags & MMIO_CREATE)
-        oflags |= O_CREAT | O_TRUNC;
+        oflags |= O_CREAT | O_EXCL | O_NOFOLLOW;
     // O_NONBLOCK only matters for what is not a regular file: opening a FIFO must not
     // wait for a writer. Anything but a regular file (FIFO, device, folder) is refused,
     // since reading it could block or never end.
@@ -577,7 +574,7 @@ uint32_t mmioAscend(HMMIO h, MMCKINFO* ck, uint32_t /*flags*/)
         if (mmioSeek(h, static_cast<int32_t>(ck->dwDataOffset - 4), 0) < 0)
             return MMIOERR_CANNOTSEEK;
         uint8_t le[4];
-        putLE32(le, size);
+        storeLe32(le, size);
         if (mmioWrite(h, reinterpret_cast<const char*>(le), 4) != 4)
             return MMIOERR_CANNOTWRITE;
         ck->cksize = size;
@@ -597,9 +594,9 @@ uint32_t mmioCreateChunk(HMMIO h, MMCKINFO* ck, uint32_t flags)
     bool list = flags != 0;
     int64_t pos = position(*h);
     uint8_t hdr[12];
-    putLE32(hdr, id);
-    putLE32(hdr + 4, ck->cksize);
-    putLE32(hdr + 8, ck->fccType);
+    storeLe32(hdr, id);
+    storeLe32(hdr + 4, ck->cksize);
+    storeLe32(hdr + 8, ck->fccType);
     int32_t len = list ? 12 : 8;
     if (mmioWrite(h, reinterpret_cast<const char*>(hdr), len) != len)
         return h->memory && h->canWrite ? MMIOERR_CANNOTEXPAND : MMIOERR_CANNOTWRITE;

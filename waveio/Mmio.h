@@ -8,6 +8,7 @@
 // is an error (-1), never wrapped.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "util/Mmtypes.h"
 
@@ -23,7 +24,7 @@ inline constexpr size_t MMIO_MAXPATH = 4096;
 inline constexpr uint32_t MMIO_READ = 0x0000;
 inline constexpr uint32_t MMIO_WRITE = 0x0001;
 inline constexpr uint32_t MMIO_READWRITE = 0x0002;
-inline constexpr uint32_t MMIO_CREATE = 0x1000; // create, or truncate an existing file
+inline constexpr uint32_t MMIO_CREATE = 0x1000; // create a new file; fails when the name is taken
 inline constexpr uint32_t MMIO_PARSE = 0x0100; // only qualify the name in place
 inline constexpr uint32_t MMIO_EXIST = 0x4000; // only tell whether the file exists
 inline constexpr uint32_t MMIO_DELETE = 0x0200; // only delete the file
@@ -89,6 +90,12 @@ struct MMIOINFO {
 HMMIO mmioOpenA(char* name, MMIOINFO* info, uint32_t flags);
 // Writes out the buffer and closes; 0 or an error code. A null handle gives an error.
 uint32_t mmioClose(HMMIO h, uint32_t flags);
+
+// The owning handle of an open service handle: closed (without a result) when dropped.
+struct MmioCloser {
+    void operator()(HMMIO h) const { mmioClose(h, 0); }
+};
+using MmioHandle = std::unique_ptr<MMIOHandle, MmioCloser>;
 
 // Bytes moved (0 at the end of the file), or -1 on error.
 int32_t mmioRead(HMMIO h, char* buffer, int32_t count);

@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "platform/Resources.h"
 #include "platform/Sysfile.h"
+#include "util/Mmmuldiv.h"
 #include "util/Mmutils.h"
 #include "waveio/Mmwaveioimpl.h"
 
@@ -28,33 +31,13 @@ constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 int rawFd(const TWAVEIOCB* cb) { return static_cast<int>(reinterpret_cast<intptr_t>(cb->Handle) - 1); }
 void* rawHandle(int fd) { return reinterpret_cast<void*>(static_cast<intptr_t>(fd) + 1); }
 
-int32_t saturate32(int64_t v)
-{
-    return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), kInt32Max));
-}
-
-// a*b/c rounded to nearest, an exact half away from zero. Values from a file must not
-// make a conversion raise: c = 0 gives 0 and a quotient beyond 32 bits is saturated.
-int32_t mulDivRound(int64_t a, int64_t b, int64_t c)
-{
-    if (c == 0)
-        return 0;
-    // |a| <= 2^31 and 0 <= b < 2^32: the product fits 64 bits.
-    int64_t p = a * b;
-    int64_t q = p / c;
-    int64_t r = p % c;
-    if (2 * (r < 0 ? -r : r) >= c)
-        q += p < 0 ? -1 : 1;
-    return saturate32(q);
-}
-
 // v raised to a multiple of `align` (the division truncating toward zero); 0 for align 0.
 int32_t raiseToAlign(int32_t v, uint32_t align)
 {
     if (align == 0)
         return 0;
     int64_t a = align;
-    return saturate32((v + a - 1) / a * a);
+    return saturateToInt32((v + a - 1) / a * a);
 }
 
 int32_t openMemoryFile(HMMIO& handle, const char* block, int64_t size)
@@ -74,6 +57,9 @@ int32_t openMemoryFile(HMMIO& handle, const char* block, int64_t size)
 struct ScanFindings {
     int64_t dataEnd = 0;
     int64_t dataOffset = 0;
+    // The end the "data" chunk declares when that end is believable (a size that is
+    // neither 0 nor all ones and that fits the file); -1 otherwise.
+    int64_t declaredDataEnd = -1;
     bool sawData = false;
     bool sawNonZeroData = false;
     bool haveFact = false;
@@ -81,26 +67,11 @@ struct ScanFindings {
 
 // Everything a scan makes; what is still here when the scan ends is released.
 struct ScanParts {
-    HMMIO h = nullptr;
-    uintptr_t res = 0;
-    void* source = nullptr;
-    TInfoChunk* info = nullptr;
-    TDispList* disp = nullptr;
-    TWAVEIOCB* cb = nullptr;
-
-    ScanParts() = default;
-    ScanParts(const ScanParts&) = delete;
-    ScanParts& operator=(const ScanParts&) = delete;
-    ~ScanParts()
-    {
-        wioFileClose(h, res);
-        GlobalFreeMem(source);
-        if (info != nullptr)
-            RiffFreeINFO(info);
-        if (disp != nullptr)
-            RiffFreeDISP(disp, true);
-        GlobalFreeMem(cb);
-    }
+    MmioHandle h;
+    GlobalBlock<> source;
+    InfoListHandle info;
+    DispListHandle disp;
+    GlobalBlock<TWAVEIOCB> cb; // the block alone: the lists and source are held above
 };
 
 // Makes the control block from a "fmt " chunk the position stands at. `present` is the
@@ -111,18 +82,19 @@ int32_t readFormat(ScanParts& s, int64_t present)
     // missing fields zero; a record that is then unusable is refused after the walk.
     TWaveFormatEx head{};
     const int32_t headBytes = static_cast<int32_t>(std::min<int64_t>(present, sizeof head));
-    if (mmioRead(s.h, reinterpret_cast<char*>(&head), headBytes) != headBytes)
+    if (mmioRead(s.h.get(), reinterpret_cast<char*>(&head), headBytes) != headBytes)
         return wioErrFile;
-    // Room for every extra byte the record claims (cbSize is 16-bit, so this is bounded):
-    // bytes the chunk lacks stay zero, and any copy of 18 + cbSize bytes stays inside.
-    const int64_t claimed = head.wFormatTag == WAVE_FORMAT_PCM ? sizeof head : sizeof head + head.cbSize;
-    const int64_t room = std::max({static_cast<int64_t>(sizeof head), present, claimed});
+    // The extra bytes are those the chunk holds: a cbSize claiming more is cut, so that
+    // no description or copy carries bytes the file never had.
+    if (head.wFormatTag != WAVE_FORMAT_PCM)
+        head.cbSize = static_cast<uint16_t>(std::min<int64_t>(head.cbSize, std::max<int64_t>(present - 18, 0)));
+    const int64_t room = std::max<int64_t>(sizeof head, present);
     const int64_t blockSize = std::max<int64_t>(sizeof(TWAVEIOCB), kFormatOffset + room);
-    s.cb = static_cast<TWAVEIOCB*>(GlobalAllocMem(blockSize));
+    s.cb.reset(static_cast<TWAVEIOCB*>(GlobalAllocMem(blockSize)));
     char* format = reinterpret_cast<char*>(&s.cb->Format);
     std::memcpy(format, &head, static_cast<size_t>(headBytes));
     const int32_t rest = static_cast<int32_t>(present) - headBytes;
-    if (rest > 0 && mmioRead(s.h, format + headBytes, rest) != rest)
+    if (rest > 0 && mmioRead(s.h.get(), format + headBytes, rest) != rest)
         return wioErrFile;
     return 0;
 }
@@ -133,9 +105,11 @@ int32_t readSubChunk(ScanParts& s, const MMCKINFO& ck, int64_t fileSize, ScanFin
     const int64_t body = ck.dwDataOffset;
     switch (ck.ckid) {
     case FOURCC_LIST:
-        return ck.fccType == kInfo ? RiffReadINFO(s.h, ck, s.info) : 0;
-    case kDisp:
-        return RiffReadDISP(s.h, ck, s.disp);
+        return ck.fccType == kInfo ? RiffReadINFO(s.h.get(), ck, s.info.get()) : 0;
+    case kDisp: {
+        TDispList* disp = s.disp.get();
+        return RiffReadDISP(s.h.get(), ck, disp);
+    }
     case kFmt:
         if (s.cb != nullptr) {
             stop = true;
@@ -159,13 +133,22 @@ int32_t readSubChunk(ScanParts& s, const MMCKINFO& ck, int64_t fileSize, ScanFin
             stop = true;
         } else {
             char value[4];
-            mmioRead(s.h, value, static_cast<int32_t>(std::min<uint32_t>(ck.cksize, 4))); // never used
+            mmioRead(s.h.get(), value, static_cast<int32_t>(std::min<uint32_t>(ck.cksize, 4))); // never used
             f.haveFact = true;
         }
         return 0;
     default:
         return 0;
     }
+}
+
+// A chunk's declared end when its size is neither 0 nor all ones (writers that stream
+// leave those) and the end lies inside the file; -1 otherwise.
+int64_t believableEnd(int64_t body, uint32_t declared, int64_t fileSize)
+{
+    if (declared == 0 || declared == 0xFFFFFFFF || body + declared > fileSize)
+        return -1;
+    return body + declared;
 }
 
 int32_t walkChunks(ScanParts& s, const MMCKINFO& riff, int64_t fileSize, ScanFindings& f)
@@ -175,9 +158,10 @@ int32_t walkChunks(ScanParts& s, const MMCKINFO& riff, int64_t fileSize, ScanFin
     f.dataEnd = fileSize;
     for (;;) {
         MMCKINFO ck{};
-        if (mmioDescend(s.h, &ck, &riff, 0) != 0)
+        if (mmioDescend(s.h.get(), &ck, &riff, 0) != 0)
             return 0;
         const int64_t body = ck.dwDataOffset;
+        const uint32_t declared = ck.cksize;
         if (body + ck.cksize > riffEnd) {
             if (s.cb != nullptr && f.sawData)
                 return 0;
@@ -192,7 +176,9 @@ int32_t walkChunks(ScanParts& s, const MMCKINFO& riff, int64_t fileSize, ScanFin
             return rc;
         if (stop)
             return 0;
-        if (mmioAscend(s.h, &ck, 0) != 0)
+        if (ck.ckid == kData)
+            f.declaredDataEnd = believableEnd(body, declared, fileSize);
+        if (mmioAscend(s.h.get(), &ck, 0) != 0)
             return f.sawNonZeroData ? 0 : wioErrFile;
     }
 }
@@ -228,34 +214,41 @@ void* copySource(const char* name, uint32_t flags)
     return RiffNewText(name);
 }
 
-// Steps 3 to 12 of a scan, on an opened source.
+// Describes an opened source: measures it, walks its chunks and fills in the control block.
 int32_t describe(ScanParts& s, MMCKINFO& riff, uint32_t flags, TWAVEIOCB*& cb)
 {
-    const int64_t fileSize = mmioSeek(s.h, 0, 2);
+    const int64_t fileSize = mmioSeek(s.h.get(), 0, 2);
     const int64_t first = static_cast<int64_t>(riff.dwDataOffset) + 4;
-    if (fileSize < 0 || first > kInt32Max || mmioSeek(s.h, static_cast<int32_t>(first), 0) != first)
+    if (fileSize < 0 || first > kInt32Max || mmioSeek(s.h.get(), static_cast<int32_t>(first), 0) != first)
         return wioErrFile;
     if (static_cast<int64_t>(riff.dwDataOffset) + riff.cksize > fileSize)
         riff.cksize = static_cast<uint32_t>(std::max<int64_t>(fileSize - riff.dwDataOffset, 0));
 
-    if (int32_t rc = RiffInitINFO(s.info); rc != 0)
-        return rc;
-    if (int32_t rc = RiffInitDISP(s.disp); rc != 0)
-        return rc;
+    TInfoChunk* info = nullptr;
+    const int32_t infoRc = RiffInitINFO(info);
+    s.info.reset(info);
+    if (infoRc != 0)
+        return infoRc;
+    TDispList* disp = nullptr;
+    const int32_t dispRc = RiffInitDISP(disp);
+    s.disp.reset(disp);
+    if (dispRc != 0)
+        return dispRc;
     ScanFindings f;
     if (int32_t rc = walkChunks(s, riff, fileSize, f); rc != 0)
         return rc;
 
     if ((flags & wioSrcInfoOnly) != 0) {
-        GlobalFreeMem(s.cb);
-        s.cb = static_cast<TWAVEIOCB*>(GlobalAllocMem(sizeof(TWAVEIOCB)));
+        s.cb.reset(static_cast<TWAVEIOCB*>(GlobalAllocMem(sizeof(TWAVEIOCB))));
     } else {
         if (s.cb == nullptr)
             return wioErrGeneral;
         // A format that would make the conversions divide by zero is not a usable wave file.
         if (!usableFormat(s.cb->Format))
             return wioErrFile;
-        int64_t bytes = std::max<int64_t>(f.dataEnd - f.dataOffset, 0);
+        // Bytes after the declared data (a pad byte, a tag appended to the file) are not samples.
+        const int64_t dataEnd = f.declaredDataEnd >= 0 ? std::min(f.dataEnd, f.declaredDataEnd) : f.dataEnd;
+        int64_t bytes = std::max<int64_t>(dataEnd - f.dataOffset, 0);
         bytes -= bytes % s.cb->Format.nBlockAlign; // whole frames by the stored block align
         if (bytes > kInt32Max || f.dataOffset > kInt32Max)
             return wioErrFile;
@@ -263,20 +256,16 @@ int32_t describe(ScanParts& s, MMCKINFO& riff, uint32_t flags, TWAVEIOCB*& cb)
         s.cb->DataSize = static_cast<int32_t>(bytes);
         s.cb->DataOffset = static_cast<int32_t>(f.dataOffset);
         s.cb->FileSize = static_cast<int32_t>(fileSize);
-        s.cb->SampleCount = wioBytesToSamplesEx(s.cb, s.cb->DataSize);
+        s.cb->SampleCount = wioBytesToSamplesEx(s.cb.get(), s.cb->DataSize);
         s.cb->LastSample = s.cb->SampleCount;
         s.cb->RiffChunk = riff;
     }
-    wioFileClose(s.h, s.res);
-    cb = s.cb;
+    s.h.reset();
+    cb = s.cb.release();
     cb->Flags = flags;
-    cb->Source = s.source;
-    cb->InfoList = s.info;
-    cb->DispList = s.disp;
-    s.cb = nullptr;
-    s.source = nullptr;
-    s.info = nullptr;
-    s.disp = nullptr;
+    cb->Source = s.source.release();
+    cb->InfoList = s.info.release();
+    cb->DispList = s.disp.release();
     return 0;
 }
 
@@ -345,10 +334,26 @@ int32_t wioFormatRoom(const TWAVEIOCB* cb)
 {
     if (cb == nullptr)
         return 0;
-    return saturate32(GlobalMemSize(cb) - kFormatOffset);
+    return saturateToInt32(GlobalMemSize(cb) - kFormatOffset);
 }
 
-int32_t wioFileOpen(HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const char* name, FOURCC fccType, uint32_t flags)
+namespace {
+
+// A disk file through the service: for reading and writing when `writable`, falling back
+// to reading only when writing is refused; otherwise for reading only.
+HMMIO openDiskFile(const char* name, bool writable)
+{
+    std::string path(name); // the service takes a writable name
+    HMMIO h = nullptr;
+    if (writable)
+        h = mmioOpenA(path.data(), nullptr, MMIO_ALLOCBUF | MMIO_READWRITE);
+    if (h == nullptr)
+        h = mmioOpenA(path.data(), nullptr, MMIO_ALLOCBUF | MMIO_READ);
+    return h;
+}
+
+int32_t openSource(
+    HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const char* name, FOURCC fccType, uint32_t flags, bool writable)
 {
     resHandle = 0;
     handle = nullptr;
@@ -366,8 +371,7 @@ int32_t wioFileOpen(HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const cha
         if (openMemoryFile(handle, desc->pchBuffer, desc->cchBuffer) != 0)
             return wioErrFile;
     } else {
-        std::string path(name); // the service takes a writable name
-        handle = mmioOpenA(path.data(), nullptr, MMIO_ALLOCBUF | MMIO_READWRITE);
+        handle = openDiskFile(name, writable);
         if (handle == nullptr)
             return wioErrFile;
     }
@@ -376,6 +380,15 @@ int32_t wioFileOpen(HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const cha
         return wioErrFile;
     }
     return 0;
+}
+
+} // namespace
+
+// A disk file is opened for reading and writing, so that it can be written in place; one
+// that may only be read is opened for reading and can still be described and read.
+int32_t wioFileOpen(HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const char* name, FOURCC fccType, uint32_t flags)
+{
+    return openSource(handle, ck, resHandle, name, fccType, flags, true);
 }
 
 void wioFileClose(HMMIO& handle, uintptr_t& resHandle)
@@ -393,10 +406,18 @@ int32_t wioReadFileInfo(TWAVEIOCB*& cb, const char* name, FOURCC fccType, uint32
         return wioErrBadParam;
     ScanParts s;
     MMCKINFO riff{};
-    if (int32_t rc = wioFileOpen(s.h, riff, s.res, name, fccType, flags); rc != 0)
+    HMMIO h = nullptr;
+    uintptr_t res = 0; // compiled-in resources need no release
+    // A scan only reads.
+    if (int32_t rc = openSource(h, riff, res, name, fccType, flags, false); rc != 0)
         return rc;
-    s.source = copySource(name, flags);
-    return describe(s, riff, flags, cb);
+    s.h.reset(h);
+    try {
+        s.source.reset(copySource(name, flags));
+        return describe(s, riff, flags, cb);
+    } catch (const std::bad_alloc&) {
+        return wioErrNoMem; // what was made so far is released with `s`
+    }
 }
 
 void wioCloseFile(TWAVEIOCB* cb)
@@ -513,7 +534,7 @@ int32_t wioWaveSetPosition(TWAVEIOCB* cb, int32_t n)
         return wioErrFile;
     const int64_t window = static_cast<int64_t>(cb->LastSample) - cb->FirstSample;
     n = window <= 0 ? 0 : static_cast<int32_t>(std::min<int64_t>(n, window - 1));
-    const int32_t first = saturate32(static_cast<int64_t>(cb->FirstSample) + n);
+    const int32_t first = saturateToInt32(static_cast<int64_t>(cb->FirstSample) + n);
     if (cb->Handle == nullptr) {
         int32_t b = wioSamplesToBytesEx(cb, first);
         cb->SamplePos = wioBytesToSamplesEx(cb, b) - cb->FirstSample;
@@ -565,8 +586,8 @@ int32_t wioWaveReadData(TWAVEIOCB* cb, char* buffer, int32_t count)
     if (r <= 0)
         return r;
     cb->BytesLeft = Max(cb->BytesLeft - r, 0);
-    cb->SamplePos =
-        saturate32(static_cast<int64_t>(cb->LastSample) - cb->FirstSample - wioBytesToSamplesEx(cb, cb->BytesLeft));
+    cb->SamplePos = saturateToInt32(
+        static_cast<int64_t>(cb->LastSample) - cb->FirstSample - wioBytesToSamplesEx(cb, cb->BytesLeft));
     return r;
 }
 
@@ -594,7 +615,7 @@ int32_t wioWaveReadDataDirect(TWAVEIOCB* cb, char* buffer, int32_t count)
     if (mmioSetInfo(h, &info, 0) != 0)
         return -1;
     cb->BytesLeft -= m;
-    cb->SamplePos = saturate32(static_cast<int64_t>(cb->SamplePos) + wioBytesToSamplesEx(cb, m));
+    cb->SamplePos = saturateToInt32(static_cast<int64_t>(cb->SamplePos) + wioBytesToSamplesEx(cb, m));
     return m;
 }
 
@@ -608,38 +629,39 @@ int32_t wioWaveReadSamples(TWAVEIOCB* cb, char* buffer, int32_t frames)
 
 int32_t wioBytesToSamples(const TWaveFormatEx* format, int32_t bytes)
 {
-    return format == nullptr ? 0 : mulDivRound(bytes, format->nSamplesPerSec, format->nAvgBytesPerSec);
+    return format == nullptr ? 0 : mulDivRoundSaturated(bytes, format->nSamplesPerSec, format->nAvgBytesPerSec);
 }
 
 int32_t wioSamplesToBytes(const TWaveFormatEx* format, int32_t frames)
 {
     if (format == nullptr || format->nSamplesPerSec == 0)
         return 0;
-    return raiseToAlign(mulDivRound(frames, format->nAvgBytesPerSec, format->nSamplesPerSec), format->nBlockAlign);
+    return raiseToAlign(
+        mulDivRoundSaturated(frames, format->nAvgBytesPerSec, format->nSamplesPerSec), format->nBlockAlign);
 }
 
 int32_t wioBytesPerSample(const TWaveFormatEx* format) { return wioSamplesToBytes(format, 1); }
 
 int32_t wioBytesToTime(const TWaveFormatEx* format, int32_t bytes)
 {
-    return format == nullptr ? 0 : mulDivRound(bytes, 1000, format->nAvgBytesPerSec);
+    return format == nullptr ? 0 : mulDivRoundSaturated(bytes, 1000, format->nAvgBytesPerSec);
 }
 
 int32_t wioSamplesToTime(const TWaveFormatEx* format, int32_t frames)
 {
-    return format == nullptr ? 0 : mulDivRound(frames, 1000, format->nSamplesPerSec);
+    return format == nullptr ? 0 : mulDivRoundSaturated(frames, 1000, format->nSamplesPerSec);
 }
 
 int32_t wioTimeToSamples(const TWaveFormatEx* format, int32_t ms)
 {
-    return format == nullptr ? 0 : mulDivRound(ms, format->nSamplesPerSec, 1000);
+    return format == nullptr ? 0 : mulDivRoundSaturated(ms, format->nSamplesPerSec, 1000);
 }
 
 int32_t wioTimeToBytes(const TWaveFormatEx* format, int32_t ms)
 {
     if (format == nullptr)
         return 0;
-    return raiseToAlign(mulDivRound(ms, format->nAvgBytesPerSec, 1000), format->nBlockAlign);
+    return raiseToAlign(mulDivRoundSaturated(ms, format->nAvgBytesPerSec, 1000), format->nBlockAlign);
 }
 
 int32_t wioBytesToSamplesEx(const TWAVEIOCB* cb, int32_t bytes)
@@ -669,7 +691,12 @@ TWaveFormatEx* wioCopyWaveFormatN(const TWaveFormatEx* format, int32_t available
     TWaveFormatEx head{};
     std::memcpy(&head, format, std::min(have, sizeof head));
     const int32_t size = wioSizeOfWaveFormat(&head);
-    auto* copy = static_cast<TWaveFormatEx*>(GlobalAllocMem(size));
+    TWaveFormatEx* copy = nullptr;
+    try {
+        copy = static_cast<TWaveFormatEx*>(GlobalAllocMem(size));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
     std::memcpy(copy, format, std::min(have, static_cast<size_t>(size)));
     if (copy->wFormatTag == WAVE_FORMAT_PCM)
         copy->cbSize = 0;
@@ -682,11 +709,38 @@ TWaveFormatEx* wioCopyWaveFormat(const TWaveFormatEx* format)
     return wioCopyWaveFormatN(format, wioSizeOfWaveFormat(format));
 }
 
+namespace {
+
+// An extensible format is named by its sub-format: "EXTENSIBLE (PCM)", "EXTENSIBLE
+// (IEEE float)", "EXTENSIBLE (0xNNNN)" for another known tag.
+std::string extensibleName(const TWaveFormatEx* format)
+{
+    ExtensibleInfo info;
+    if (!readExtensible(format, wioSizeOfWaveFormat(format), info))
+        return "EXTENSIBLE";
+    if (!info.knownSubFormat)
+        return "EXTENSIBLE (unknown sub-format)";
+    if (info.subFormatTag == WAVE_FORMAT_PCM)
+        return "EXTENSIBLE (PCM)";
+    if (info.subFormatTag == WAVE_FORMAT_IEEE_FLOAT)
+        return "EXTENSIBLE (IEEE float)";
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%04X", info.subFormatTag);
+    return std::string("EXTENSIBLE (") + hex + ")";
+}
+
+} // namespace
+
 void wioGetFormatName(const TWaveFormatEx* format, std::string& text)
 {
     text = "Unknown";
     if (format == nullptr)
         return;
+    if (format->wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
+        // The record holds 18 + cbSize bytes, as for wioCopyWaveFormat.
+        text = extensibleName(format);
+        return;
+    }
     for (const FormatName& row : kFormatNames) {
         if (row.tag == format->wFormatTag) {
             text = row.name;

@@ -1,9 +1,10 @@
 #pragma once
 // The wave file engine: reads and writes RIFF/WAVE files through a per-file control
-// block. No routine raises (but for std::bad_alloc from GlobalAllocMem): each returns a
-// result code, or a byte or frame count.
+// block. No routine raises: each returns a result code (wioErrNoMem when memory runs
+// out), or a byte or frame count.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "riff/Mmriff.h"
@@ -57,14 +58,27 @@ struct TWAVEIOCB {
 // Bytes the control block holds for its format record (at least 18).
 int32_t wioFormatRoom(const TWAVEIOCB* cb);
 
+int32_t wioFreeFileInfo(TWAVEIOCB*& cb);
+
+// The owning handle of a complete control block: released with wioFreeFileInfo.
+struct ControlBlockDeleter {
+    void operator()(TWAVEIOCB* cb) const { wioFreeFileInfo(cb); }
+};
+using ControlBlockHandle = std::unique_ptr<TWAVEIOCB, ControlBlockDeleter>;
+
+// A disk file opens for reading and writing, or for reading only when writing is refused.
 int32_t wioFileOpen(
     HMMIO& handle, MMCKINFO& ck, uintptr_t& resHandle, const char* name, FOURCC fccType, uint32_t flags);
 void wioFileClose(HMMIO& handle, uintptr_t& resHandle);
 
 // For the memory kind `name` points to an MMIOINFO naming the block (pchBuffer, cchBuffer).
+// A disk file is only read. Data after the end the "data" chunk declares (when that size
+// is neither 0 nor all ones and fits the file) is not counted.
 int32_t wioReadFileInfo(TWAVEIOCB*& cb, const char* name, FOURCC fccType, uint32_t flags);
 int32_t wioFreeFileInfo(TWAVEIOCB*& cb);
 int32_t wioWaveOpen(TWAVEIOCB* cb);
+// Finishes a file carrying the written mark, then closes it. A failed finish keeps the
+// mark: the next close opens the file again and finishes it in place.
 int32_t wioWaveClose(TWAVEIOCB* cb);
 // Closes the open file of `cb` without finishing it (plain close for the raw kind) and
 // nulls `Handle`; nothing for a null block or a closed file. Counters are not touched.
@@ -91,7 +105,8 @@ int32_t wioBytesToSamplesEx(const TWAVEIOCB* cb, int32_t bytes);
 int32_t wioSamplesToBytesEx(const TWAVEIOCB* cb, int32_t frames);
 
 int32_t wioSizeOfWaveFormat(const TWaveFormatEx* format);
-// A GlobalAllocMem copy of wioSizeOfWaveFormat bytes (cbSize 0 for PCM); null for null.
+// A GlobalAllocMem copy of wioSizeOfWaveFormat bytes (cbSize 0 for PCM); null for null
+// and when there is no memory.
 TWaveFormatEx* wioCopyWaveFormat(const TWaveFormatEx* format);
 // The same copy, reading no more than `available` bytes of `format`; bytes the record
 // lacks count as zero (also in the 18-byte head). For records of a known, possibly short
@@ -111,6 +126,9 @@ int32_t wioCreateFileInfo(TWAVEIOCB*& cb, const TWaveFormatEx* format);
 // count as zero).
 int32_t wioCreateFileInfoN(TWAVEIOCB*& cb, const TWaveFormatEx* format, int32_t available);
 int32_t wioCopyFileInfo(TWAVEIOCB* dst, TWAVEIOCB* src);
+// Creates `name`, which must not exist yet (nothing at the name is followed or replaced),
+// after finishing any file the block was writing. The block then describes the new,
+// empty file.
 int32_t wioWriteFileInfo(TWAVEIOCB*& cb, const char* name);
 int32_t wioWaveWriteData(TWAVEIOCB* cb, const char* buffer, int32_t count);
 int32_t wioWaveWriteDataDirect(TWAVEIOCB* cb, const char* buffer, int32_t count);

@@ -3,8 +3,10 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
+#include "util/LittleEndian.h"
 #include "util/Mmutils.h"
 #include "waveio/Mmwaveio.h"
 #include "waveio/Mmwaveioimpl.h"
@@ -14,16 +16,6 @@ namespace orvelle {
 using namespace wioimpl;
 
 namespace {
-
-struct FreeBlock {
-    void operator()(void* p) const { GlobalFreeMem(p); }
-};
-using BlockGuard = std::unique_ptr<void, FreeBlock>;
-
-struct FreeControlBlock {
-    void operator()(TWAVEIOCB* cb) const { wioFreeFileInfo(cb); }
-};
-using ControlBlockGuard = std::unique_ptr<TWAVEIOCB, FreeControlBlock>;
 
 // Writes the format record as a "fmt " chunk of wioSizeOfWaveFormat bytes. Bytes the
 // control block does not hold (a cbSize claiming more than a scanned chunk gave) are
@@ -73,7 +65,12 @@ void noteWritePosition(TWAVEIOCB* cb)
     const int32_t p = at - cb->DataOffset;
     cb->SamplePos = wioBytesToSamplesEx(cb, p);
     cb->DataSize = Max(cb->DataSize, p);
+    // A window that reached the end of the data keeps reaching it as the data grows, so
+    // the written frames can be positioned to.
+    const bool windowToEnd = cb->LastSample == cb->SampleCount;
     cb->SampleCount = Max(cb->SampleCount, cb->SamplePos);
+    if (windowToEnd)
+        cb->LastSample = cb->SampleCount;
 }
 
 bool writeFact(HMMIO h, TWAVEIOCB* cb)
@@ -82,10 +79,9 @@ bool writeFact(HMMIO h, TWAVEIOCB* cb)
     cb->DataChunk.ckid = kFact;
     if (mmioCreateChunk(h, &cb->DataChunk, 0) != 0)
         return false;
-    const uint32_t count = static_cast<uint32_t>(cb->SampleCount);
-    const char value[4] = {static_cast<char>(count), static_cast<char>(count >> 8), static_cast<char>(count >> 16),
-        static_cast<char>(count >> 24)};
-    return mmioWrite(h, value, 4) == 4 && mmioAscend(h, &cb->DataChunk, 0) == 0;
+    uint8_t value[4];
+    storeLe32(value, static_cast<uint32_t>(cb->SampleCount));
+    return mmioWrite(h, reinterpret_cast<const char*>(value), 4) == 4 && mmioAscend(h, &cb->DataChunk, 0) == 0;
 }
 
 // Fixes the chunk sizes and appends "fact", DISP and INFO; 0 or 106.
@@ -96,15 +92,17 @@ int32_t finishFile(TWAVEIOCB* cb)
     if (mmioGetInfo(h, &info, 0) != 0 || mmioFlush(h, 0) != 0)
         return wioErrFile;
     if ((info.dwFlags & MMIO_CREATE) == 0) {
-        // An existing file written in place: its data ends at DataOffset + DataSize.
+        // An existing file written in place: the sizes are fixed afresh.
         cb->DataChunk.cksize = 0;
         cb->DataChunk.dwFlags |= MMIO_DIRTY;
-        const int64_t end = static_cast<int64_t>(cb->DataOffset) + cb->DataSize;
-        if (end > INT32_MAX || mmioSeek(h, static_cast<int32_t>(end), 0) != end)
-            return wioErrFile;
         cb->RiffChunk.cksize = 0;
         cb->RiffChunk.dwFlags |= MMIO_DIRTY;
     }
+    // The data ends at DataOffset + DataSize, the furthest any write reached, also when
+    // the file was positioned back after writing.
+    const int64_t end = static_cast<int64_t>(cb->DataOffset) + cb->DataSize;
+    if (end > INT32_MAX || mmioSeek(h, static_cast<int32_t>(end), 0) != end)
+        return wioErrFile;
     if (mmioAscend(h, &cb->DataChunk, 0) != 0 || !writeFact(h, cb))
         return wioErrFile;
     if (RiffWriteDISP(h, cb->DispList) != 0 || RiffWriteINFO(h, cb->InfoList) != 0)
@@ -122,15 +120,16 @@ int32_t finishFile(TWAVEIOCB* cb)
 
 } // namespace
 
-int32_t wioCreateFileInfoN(TWAVEIOCB*& cb, const TWaveFormatEx* format, int32_t available)
+namespace {
+
+int32_t createFileInfo(TWAVEIOCB*& cb, const TWaveFormatEx* format, int32_t available)
 {
-    cb = nullptr;
-    if (format == nullptr)
-        return wioErrBadParam;
     // The copy has cbSize 0 for PCM, so the written record never claims extra bytes.
-    BlockGuard copy(wioCopyWaveFormatN(format, available));
+    GlobalBlock<> copy(wioCopyWaveFormatN(format, available));
+    if (copy == nullptr)
+        return wioErrNoMem;
     const int64_t size = GlobalMemSize(copy.get());
-    ControlBlockGuard block(
+    ControlBlockHandle block(
         static_cast<TWAVEIOCB*>(GlobalAllocMem(std::max<int64_t>(sizeof(TWAVEIOCB), kFormatOffset + size))));
     std::memcpy(&block->Format, copy.get(), static_cast<size_t>(size));
     if (int32_t rc = RiffInitINFO(block->InfoList); rc != 0)
@@ -139,6 +138,20 @@ int32_t wioCreateFileInfoN(TWAVEIOCB*& cb, const TWaveFormatEx* format, int32_t 
         return rc;
     cb = block.release();
     return 0;
+}
+
+} // namespace
+
+int32_t wioCreateFileInfoN(TWAVEIOCB*& cb, const TWaveFormatEx* format, int32_t available)
+{
+    cb = nullptr;
+    if (format == nullptr)
+        return wioErrBadParam;
+    try {
+        return createFileInfo(cb, format, available);
+    } catch (const std::bad_alloc&) {
+        return wioErrNoMem; // the handles have released what was made
+    }
 }
 
 int32_t wioCreateFileInfo(TWAVEIOCB*& cb, const TWaveFormatEx* format)
@@ -160,9 +173,16 @@ int32_t wioWriteFileInfo(TWAVEIOCB*& cb, const char* name)
 {
     if (cb == nullptr || name == nullptr || name[0] == 0)
         return wioErrBadParam;
-    BlockGuard source(RiffNewText(name));
-    // A control block still open on another file is closed first, so no handle is lost.
-    wioCloseFile(cb);
+    GlobalBlock<> source;
+    try {
+        source.reset(RiffNewText(name));
+    } catch (const std::bad_alloc&) {
+        return wioErrNoMem;
+    }
+    // A control block still open on another file is closed first, so no handle is lost;
+    // a file it was writing is finished, not left with its sizes unfixed.
+    if (int32_t rc = wioWaveClose(cb); rc != 0)
+        return rc;
     std::string path(name); // the service takes a writable name
     HMMIO h = mmioOpenA(path.data(), nullptr, MMIO_ALLOCBUF | MMIO_READWRITE | MMIO_CREATE);
     if (h == nullptr)
@@ -184,7 +204,9 @@ int32_t wioWriteFileInfo(TWAVEIOCB*& cb, const char* name)
     if (cb->Flags != wioSrcFile)
         cb->Flags = 0;
     cb->ResHandle = 0;
-    cb->SampleCount = wioBytesToSamplesEx(cb, cb->DataSize);
+    // The new file holds no data yet, whatever the block described before.
+    cb->DataSize = 0;
+    cb->SampleCount = 0;
     cb->FirstSample = 0;
     cb->LastSample = cb->SampleCount;
     return 0;
@@ -243,13 +265,22 @@ int32_t wioWaveWriteSamples(TWAVEIOCB* cb, const char* buffer, int32_t frames)
 
 int32_t wioWaveClose(TWAVEIOCB* cb)
 {
-    if (cb == nullptr || cb->Handle == nullptr)
+    if (cb == nullptr)
         return 0;
-    int32_t rc = 0;
-    if (!isRaw(cb) && (cb->DataChunk.dwFlags & MMIO_DIRTY) != 0)
-        rc = finishFile(cb);
-    // The mark belongs to this opening: a later open for reading must not finish again.
-    cb->DataChunk.dwFlags &= ~MMIO_DIRTY;
+    const bool marked = !isRaw(cb) && (cb->DataChunk.dwFlags & MMIO_DIRTY) != 0;
+    if (cb->Handle == nullptr) {
+        // A closed block keeps the mark only when its finishing failed: open the file
+        // again and finish it in place, rather than leave it unfinished in silence.
+        if (!marked)
+            return 0;
+        if (wioWaveOpen(cb) != 0)
+            return wioErrFile;
+    }
+    int32_t rc = marked ? finishFile(cb) : 0;
+    // The mark belongs to this opening: once finished, a later open for reading must not
+    // finish again. A failed finish keeps it for the next close.
+    if (rc == 0)
+        cb->DataChunk.dwFlags &= ~MMIO_DIRTY;
     wioCloseFile(cb);
     cb->BytesLeft = 0;
     cb->SamplePos = 0;

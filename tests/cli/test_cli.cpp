@@ -104,7 +104,7 @@ TEST(InfoJson, NamesTheFormat)
     } cases[] = {{"sox-16-stereo-s.wav", "PCM"}, {"sox-imaadpcm-s.wav", "IMA ADPCM"},
         {"sox-msadpcm-mono-s.wav", "Microsoft ADPCM"}, {"sox-alaw-s.wav", "CCITT A-Law"},
         {"sox-ulaw-s.wav", "CCITT mu-Law"}, {"sox-float-s.wav", "Mediavision's ADPCM"},
-        {"sox-24-extensible-s.wav", "Unknown"}};
+        {"sox-24-extensible-s.wav", "EXTENSIBLE (PCM)"}};
     for (const auto& c : cases) {
         RunResult r = run({"info", "--json", (test::SamplesDir() / c.file).string()});
         ASSERT_EQ(r.status, 0) << c.file << r.err;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 namespace orvelle {
 namespace {
 
@@ -27,6 +29,29 @@ TEST(PcmHeader, BuildsAndValidates)
     f.wFormatTag = 3;
     EXPECT_FALSE(pcmIsValidFormat(&f));
     EXPECT_FALSE(pcmIsValidFormat(nullptr));
+}
+
+// Block align is computed in 32 unsigned bits and stored in 16; the byte rate wraps in
+// its 32 bits. No product may overflow a signed value on the way.
+TEST(PcmHeader, WrapsWhereTheFieldsAreStored)
+{
+    struct Case {
+        uint16_t bits, channels;
+        int32_t rate;
+        uint16_t align;
+        uint32_t avg;
+    } cases[] = {
+        {8, 2, 22050, 2, 44100}, {65535, 65535, 100000, 49152, 620232704u}, // 65535 * 65535 / 8 = 536854528
+        {16, 2, INT32_MAX, 4, 4294967292u}, {24, 65535, 48000, 65533, 3145584000u}, // 196605 wraps to 65533 in 16 bits
+    };
+    for (const auto& c : cases) {
+        TWaveFormatEx f{};
+        pcmBuildWaveHeader(&f, c.bits, c.channels, c.rate);
+        EXPECT_EQ(f.nBlockAlign, c.align) << c.bits << "/" << c.channels << "/" << c.rate;
+        EXPECT_EQ(f.nAvgBytesPerSec, c.avg) << c.bits << "/" << c.channels << "/" << c.rate;
+        EXPECT_EQ(f.nChannels, c.channels);
+        EXPECT_EQ(f.wBitsPerSample, c.bits);
+    }
 }
 
 } // namespace

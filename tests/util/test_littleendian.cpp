@@ -90,5 +90,16 @@ TEST(MulDivRound, SaturatedFormClampsToInt32)
     EXPECT_EQ(mulDivRoundSaturated(4294967295LL, 2147483648LL, 4294967295LL), INT_MAX);
 }
 
+TEST(LittleEndian, ReadsAtAnOffsetOnlyInside)
+{
+    const std::vector<uint8_t> b = le32Bytes(0x84030201u);
+    ASSERT_EQ(b, (std::vector<uint8_t>{0x01, 0x02, 0x03, 0x84}));
+    EXPECT_EQ(readLe32(b, 0), 0x84030201u);
+    EXPECT_EQ(readLe16(b, 2), 0x8403u);
+    EXPECT_EQ(readLe32(b, 1), 0u); // runs past the end
+    EXPECT_EQ(readLe16(b, 3), 0u);
+    EXPECT_EQ(readLe32(b, SIZE_MAX), 0u);
+}
+
 } // namespace
 } // namespace orvelle

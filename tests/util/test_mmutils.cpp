@@ -56,16 +56,23 @@ TEST(Clamping, LowBoundIsTestedFirst)
     EXPECT_EQ(Max(3, -3), 3);
 }
 
-TEST(GlobalMemory, BlocksAreZeroedAndKnowTheirSize)
+// The size of a block is exactly the size asked for: the metadata lists take it as the
+// length of a text or data block.
+TEST(GlobalMemory, BlocksAreZeroedAndKnowTheirExactSize)
 {
+    for (int64_t n : {0, 1, 3, 17, 4097}) {
+        void* b = GlobalAllocMem(n);
+        EXPECT_EQ(GlobalMemSize(b), n);
+        GlobalFreeMem(b);
+    }
     void* p = GlobalAllocMem(16);
     ASSERT_NE(p, nullptr);
-    EXPECT_GE(GlobalMemSize(p), 16);
+    EXPECT_EQ(GlobalMemSize(p), 16);
     static const uint8_t zeros[16] = {};
     EXPECT_EQ(std::memcmp(p, zeros, 16), 0);
     std::memset(p, 0xAB, 16);
     GlobalReAllocMem(p, 32);
-    EXPECT_GE(GlobalMemSize(p), 32);
+    EXPECT_EQ(GlobalMemSize(p), 32);
     EXPECT_TRUE(GlobalCmpMem(p, zeros, 16));
     GlobalFreeMem(p);
     EXPECT_EQ(p, nullptr);

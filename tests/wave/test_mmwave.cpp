@@ -599,7 +599,7 @@ TEST_F(WaveTest, CopiesAnotherWavesFormat)
         Bytes extra;
     } cases[] = {
         {"extra bytes as claimed", 2, {0xF9, 0x01}},
-        {"cbSize claiming more than the chunk holds", 4000, {0xF9, 0x01}},
+        {"cbSize claiming more than the chunk holds", 4000, {0xF9, 0x01}}, // cut to the 2 bytes there
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -615,12 +615,9 @@ TEST_F(WaveTest, CopiesAnotherWavesFormat)
             const TWaveFormatEx* f = w->GetPWaveFormat();
             ASSERT_NE(f, nullptr);
             EXPECT_EQ(f->wFormatTag, 0x11);
-            EXPECT_EQ(f->cbSize, c.cbSize);
+            EXPECT_EQ(f->cbSize, 2);
             const auto* bytes = reinterpret_cast<const uint8_t*>(f);
             EXPECT_EQ(Bytes(bytes + 18, bytes + 20), c.extra);
-            if (c.cbSize > 2) { // what the source did not hold is zero
-                EXPECT_EQ(Bytes(bytes + 20, bytes + 18 + c.cbSize), Bytes(c.cbSize - 2u, 0));
-            }
         }
     }
 }

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "MemoryFile.h"
 #include "TestSupport.h"
 #include "platform/Sysfile.h"
+#include "util/LittleEndian.h"
 #include "waveio/Mmwaveio.h"
 
 namespace orvelle::test {
@@ -32,21 +34,19 @@ struct FileOpsRestorer {
 };
 
 // Describes an image held in memory (the memory kind).
-inline int32_t ScanImage(CbHolder& h, const Bytes& image)
+inline int32_t scanImage(CbHolder& h, const Bytes& image)
 {
-    MMIOINFO info{};
-    info.pchBuffer = const_cast<char*>(reinterpret_cast<const char*>(image.data()));
-    info.cchBuffer = static_cast<int32_t>(image.size());
+    const MMIOINFO info = memoryFileInfo(image.data(), image.size());
     return wioReadFileInfo(h.cb, reinterpret_cast<const char*>(&info), FOURCC_WAVE, wioSrcMemory);
 }
 
-inline int32_t ScanFile(CbHolder& h, const std::string& name)
+inline int32_t scanFile(CbHolder& h, const std::string& name)
 {
     return wioReadFileInfo(h.cb, name.c_str(), FOURCC_WAVE, wioSrcFile);
 }
 
 // The wave files of the sample folder, in name order; none when the folder is absent.
-inline std::vector<std::filesystem::path> SampleWaveFiles()
+inline std::vector<std::filesystem::path> sampleWaveFiles()
 {
     std::vector<std::filesystem::path> files;
     if (SamplesDir().empty())
@@ -59,7 +59,7 @@ inline std::vector<std::filesystem::path> SampleWaveFiles()
 }
 
 // `n` bytes of a recognisable pattern.
-inline Bytes Pattern(size_t n, uint8_t seed = 1)
+inline Bytes pattern(size_t n, uint8_t seed = 1)
 {
     Bytes b(n);
     for (size_t i = 0; i < n; ++i)
@@ -67,15 +67,7 @@ inline Bytes Pattern(size_t n, uint8_t seed = 1)
     return b;
 }
 
-// A 32-bit little-endian number as bytes.
-inline Bytes Le32(uint32_t v)
-{
-    Bytes b;
-    PutLE32(b, v);
-    return b;
-}
-
-inline Bytes Chunk(const char* id, const Bytes& body)
+inline Bytes chunk(const char* id, const Bytes& body)
 {
     Bytes b;
     PutChunk(b, id, body);
@@ -83,16 +75,16 @@ inline Bytes Chunk(const char* id, const Bytes& body)
 }
 
 // A chunk header claiming `size` bytes, followed by `body` (which may be shorter).
-inline Bytes RawChunk(const char* id, uint32_t size, const Bytes& body)
+inline Bytes rawChunk(const char* id, uint32_t size, const Bytes& body)
 {
     Bytes b;
     PutId(b, id);
-    PutLE32(b, size);
+    appendLe32(b, size);
     b.insert(b.end(), body.begin(), body.end());
     return b;
 }
 
-inline Bytes Cat(std::initializer_list<Bytes> parts)
+inline Bytes cat(std::initializer_list<Bytes> parts)
 {
     Bytes all;
     for (const Bytes& p : parts)
@@ -101,17 +93,17 @@ inline Bytes Cat(std::initializer_list<Bytes> parts)
 }
 
 // "LIST" "INFO" holding one entry.
-inline Bytes InfoList(const char* id, const std::string& text)
+inline Bytes infoList(const char* id, const std::string& text)
 {
     Bytes body;
     PutId(body, "INFO");
     Bytes entry(text.begin(), text.end());
     entry.push_back(0);
     PutChunk(body, id, entry);
-    return Chunk("LIST", body);
+    return chunk("LIST", body);
 }
 
-inline TWaveFormatEx PcmFormat(uint16_t channels, uint32_t rate, uint16_t bits)
+inline TWaveFormatEx pcmFormat(uint16_t channels, uint32_t rate, uint16_t bits)
 {
     TWaveFormatEx f{};
     f.wFormatTag = WAVE_FORMAT_PCM;

@@ -5,37 +5,40 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "test_engine_support.h"
+#include "util/LittleEndian.h"
 #include "util/Mmutils.h"
 
 namespace orvelle {
 namespace {
 
 using test::Bytes;
-using test::Cat;
+using test::cat;
 using test::CbHolder;
-using test::Chunk;
-using test::Le32;
-using test::Pattern;
+using test::chunk;
+using test::pattern;
 
-Bytes RecordBytes(const TWaveFormatEx& f, size_t n)
+Bytes headOf(const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n)); }
+
+Bytes recordBytes(const TWaveFormatEx& f, size_t n)
 {
     const auto* p = reinterpret_cast<const uint8_t*>(&f);
     return Bytes(p, p + n);
 }
 
 // The file the engine must leave: "fmt " with the record, "data", "fact", then `tail`.
-Bytes ExpectedFile(const Bytes& record, const Bytes& data, uint32_t frames, const Bytes& tail = {})
+Bytes expectedFile(const Bytes& record, const Bytes& data, uint32_t frames, const Bytes& tail = {})
 {
-    return test::RiffWave(Cat({Chunk("fmt ", record), Chunk("data", data), Chunk("fact", Le32(frames)), tail}));
+    return test::RiffWave(cat({chunk("fmt ", record), chunk("data", data), chunk("fact", le32Bytes(frames)), tail}));
 }
 
 // Creates `name` for `format`, writes `data` and closes.
-void WriteWave(const std::string& name, const TWaveFormatEx& format, const Bytes& data, CbHolder& h)
+void writeWave(const std::string& name, const TWaveFormatEx& format, const Bytes& data, CbHolder& h)
 {
     ASSERT_EQ(wioCreateFileInfo(h.cb, &format), 0);
     ASSERT_EQ(wioWriteFileInfo(h.cb, name.c_str()), 0);
@@ -67,26 +70,26 @@ TEST(EngineWrite, LayoutTable)
         {"8-bit mono, 3 bytes: pad", nullptr, 18, 3, 3, 62},
         {"IMA with 2 extra bytes", &imaRecord.head, 20, 512, 1012, 572},
     };
-    const TWaveFormatEx stereo16 = test::PcmFormat(2, 44100, 16);
-    const TWaveFormatEx mono8 = test::PcmFormat(1, 8000, 8);
+    const TWaveFormatEx stereo16 = test::pcmFormat(2, 44100, 16);
+    const TWaveFormatEx mono8 = test::pcmFormat(1, 8000, 8);
     test::TempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const TWaveFormatEx& format = c.format != nullptr ? *c.format : (c.dataBytes == 3 ? mono8 : stereo16);
-        const Bytes data = Pattern(c.dataBytes);
-        const std::string name = dir.file("out.wav");
+        const Bytes data = pattern(c.dataBytes);
+        const std::string name = dir.file(std::string(c.name) + ".wav");
         CbHolder h;
-        WriteWave(name, format, data, h);
+        writeWave(name, format, data, h);
         const Bytes file = test::ReadFileBytes(name);
         EXPECT_EQ(file.size(), c.fileSize);
-        EXPECT_EQ(file, ExpectedFile(RecordBytes(format, c.recordSize), data, c.frames));
+        EXPECT_EQ(file, expectedFile(recordBytes(format, c.recordSize), data, c.frames));
         EXPECT_EQ(h->FileSize, static_cast<int32_t>(c.fileSize));
         EXPECT_EQ(h->DataSize, static_cast<int32_t>(c.dataBytes));
         EXPECT_EQ(h->SampleCount, static_cast<int32_t>(c.frames));
         EXPECT_EQ(h->LastSample, static_cast<int32_t>(c.frames));
         EXPECT_EQ(h->Handle, nullptr);
         if (c.recordSize == 18) {
-            EXPECT_EQ(test::GetLE32(file, 42), c.dataBytes); // data size at offset 42, samples at 46
+            EXPECT_EQ(readLe32(file, 42), c.dataBytes); // data size at offset 42, samples at 46
         }
     }
 }
@@ -96,7 +99,7 @@ TEST(EngineWrite, CreatedBlock)
     CbHolder h;
     EXPECT_EQ(wioCreateFileInfo(h.cb, nullptr), wioErrBadParam);
     EXPECT_EQ(h.cb, nullptr);
-    TWaveFormatEx pcm = test::PcmFormat(2, 44100, 16);
+    TWaveFormatEx pcm = test::pcmFormat(2, 44100, 16);
     pcm.cbSize = 7; // PCM carries no extra bytes
     ASSERT_EQ(wioCreateFileInfo(h.cb, &pcm), 0);
     EXPECT_EQ(h->Flags, 0u);
@@ -113,39 +116,40 @@ TEST(EngineWrite, CreatedBlock)
     EXPECT_EQ(h->Handle, nullptr);
 }
 
-// A scanned format whose cbSize claims more than its chunk held: the written record
-// has the claimed size, filled with zeros, from the block itself or from a copy.
-TEST(EngineWrite, OversizedCbSizeStaysInsideTheBlock)
+// A cbSize claiming more than the "fmt " chunk holds is cut to what it holds: the scanned
+// record, and every copy written from it, carry no invented zero bytes.
+TEST(EngineWrite, OversizedCbSizeIsCutToTheChunk)
 {
-    Bytes body = RecordBytes(TWaveFormatEx{2, 1, 8000, 4000, 256, 4, 200}, 18);
-    Bytes extra = Pattern(14, 0x40);
+    Bytes body = recordBytes(TWaveFormatEx{2, 1, 8000, 4000, 256, 4, 200}, 18);
+    Bytes extra = pattern(14, 0x40);
     body.insert(body.end(), extra.begin(), extra.end());
-    const Bytes image = test::RiffWave(Cat({Chunk("fmt ", body), Chunk("data", Pattern(256))}));
+    const Bytes image = test::RiffWave(cat({chunk("fmt ", body), chunk("data", pattern(256))}));
     CbHolder src;
-    ASSERT_EQ(test::ScanImage(src, image), 0);
-    ASSERT_EQ(wioFormatRoom(src.cb), 218);
+    ASSERT_EQ(test::scanImage(src, image), 0);
+    EXPECT_EQ(src->Format.cbSize, 14);
+    EXPECT_EQ(wioSizeOfWaveFormat(&src->Format), 32);
+    EXPECT_GE(wioFormatRoom(src.cb), 32);
 
     Bytes record = body;
-    record.resize(218, 0);
-    const Bytes expected = ExpectedFile(record, {}, 0);
+    record[16] = 14;
     test::TempDir dir;
     CbHolder copy;
     ASSERT_EQ(wioCreateFileInfo(copy.cb, &src->Format), 0);
     ASSERT_EQ(wioWriteFileInfo(copy.cb, dir.file("copy.wav").c_str()), 0);
     ASSERT_EQ(wioWaveClose(copy.cb), 0);
-    EXPECT_EQ(test::ReadFileBytes(dir.file("copy.wav")), expected);
+    EXPECT_EQ(test::ReadFileBytes(dir.file("copy.wav")), expectedFile(record, {}, 0));
 
-    // Written from the scanned block itself, whose counts come along into "fact".
+    // Written from the scanned block itself: a new, empty file of the same format.
     ASSERT_EQ(src->SampleCount, 512);
     ASSERT_EQ(wioWriteFileInfo(src.cb, dir.file("same.wav").c_str()), 0);
     EXPECT_EQ(src->Flags, 0u); // now a disk file
     ASSERT_EQ(wioWaveClose(src.cb), 0);
-    EXPECT_EQ(test::ReadFileBytes(dir.file("same.wav")), ExpectedFile(record, {}, 512));
+    EXPECT_EQ(test::ReadFileBytes(dir.file("same.wav")), expectedFile(record, {}, 0));
 }
 
 TEST(EngineWrite, MetadataAfterFact)
 {
-    const TWaveFormatEx format = test::PcmFormat(2, 44100, 16);
+    const TWaveFormatEx format = test::pcmFormat(2, 44100, 16);
     CbHolder h;
     ASSERT_EQ(wioCreateFileInfo(h.cb, &format), 0);
     TInfoData* name = RiffFindPIINFO(h->InfoList, mmioFourCC('I', 'N', 'A', 'M'));
@@ -159,7 +163,7 @@ TEST(EngineWrite, MetadataAfterFact)
     RiffInsertDISP(h->DispList, RiffCreateDISP(1, 1, nullptr, text));
 
     test::TempDir dir;
-    const Bytes data = Pattern(4);
+    const Bytes data = pattern(4);
     ASSERT_EQ(wioWriteFileInfo(h.cb, dir.file("meta.wav").c_str()), 0);
     ASSERT_EQ(wioWaveWriteData(h.cb, reinterpret_cast<const char*>(data.data()), 4), 4);
     ASSERT_EQ(wioWaveClose(h.cb), 0);
@@ -168,20 +172,21 @@ TEST(EngineWrite, MetadataAfterFact)
     test::PutId(infoBody, "INFO");
     test::PutChunk(infoBody, "IART", Bytes{'B', 'a', 'n', 'd', 0}); // table order: IART before INAM
     test::PutChunk(infoBody, "INAM", Bytes{'H', 'i', 0});
-    const Bytes tail = Cat({Chunk("DISP", Cat({Le32(1), Bytes{'a', 'b', 0}})), Chunk("LIST", infoBody)});
-    EXPECT_EQ(test::ReadFileBytes(dir.file("meta.wav")), ExpectedFile(RecordBytes(format, 18), data, 1, tail));
+    const Bytes tail = cat({chunk("DISP", cat({le32Bytes(1), Bytes{'a', 'b', 0}})), chunk("LIST", infoBody)});
+    EXPECT_EQ(test::ReadFileBytes(dir.file("meta.wav")), expectedFile(recordBytes(format, 18), data, 1, tail));
 }
 
 TEST(EngineWrite, CopyFileInfo)
 {
-    const TWaveFormatEx format = test::PcmFormat(1, 8000, 8);
+    const TWaveFormatEx format = test::pcmFormat(1, 8000, 8);
     CbHolder src;
     CbHolder dst;
     ASSERT_EQ(wioCreateFileInfo(src.cb, &format), 0);
     ASSERT_EQ(wioCreateFileInfo(dst.cb, &format), 0);
     EXPECT_EQ(wioCopyFileInfo(nullptr, src.cb), wioErrBadParam);
     EXPECT_EQ(wioCopyFileInfo(dst.cb, nullptr), wioErrBadParam);
-    RiffModifyINFO(src->InfoList, RiffFindPIINFO(src->InfoList, mmioFourCC('I', 'C', 'M', 'T')), 1, 0, RiffNewText("note"));
+    RiffModifyINFO(
+        src->InfoList, RiffFindPIINFO(src->InfoList, mmioFourCC('I', 'C', 'M', 'T')), 1, 0, RiffNewText("note"));
     ASSERT_EQ(wioCopyFileInfo(dst.cb, src.cb), 0);
     TInfoData* item = RiffFindPIINFO(dst->InfoList, mmioFourCC('I', 'C', 'M', 'T'));
     ASSERT_NE(RiffInfoText(dst->InfoList, item), nullptr);
@@ -189,21 +194,21 @@ TEST(EngineWrite, CopyFileInfo)
 }
 
 // A finished file of ten 16-bit stereo frames, an INFO list and a chunk after it.
-Bytes ExistingFile()
+Bytes existingFile()
 {
-    const TWaveFormatEx format = test::PcmFormat(2, 8000, 16);
-    return test::RiffWave(Cat({Chunk("fmt ", RecordBytes(format, 16)), Chunk("data", Pattern(40)),
-        test::InfoList("INAM", "Hi"), Chunk("junk", Pattern(20, 0x90))}));
+    const TWaveFormatEx format = test::pcmFormat(2, 8000, 16);
+    return test::RiffWave(cat({chunk("fmt ", recordBytes(format, 16)), chunk("data", pattern(40)),
+        test::infoList("INAM", "Hi"), chunk("junk", pattern(20, 0x90))}));
 }
 
 TEST(EngineWrite, WrittenMarkAndReopening)
 {
     test::TempDir dir;
     const std::string name = dir.file("a.wav");
-    const Bytes original = ExistingFile();
+    const Bytes original = existingFile();
     test::WriteFileBytes(name, original);
     CbHolder h;
-    ASSERT_EQ(test::ScanFile(h, name), 0);
+    ASSERT_EQ(test::scanFile(h, name), 0);
     ASSERT_EQ(wioWaveOpen(h.cb), 0);
     EXPECT_EQ(h->DataChunk.dwFlags & MMIO_DIRTY, 0u);
     char buf[8];
@@ -212,7 +217,7 @@ TEST(EngineWrite, WrittenMarkAndReopening)
     EXPECT_EQ(test::ReadFileBytes(name), original); // read only: not finished
 
     // A created file carries the mark from the start and is finished once only.
-    const TWaveFormatEx format = test::PcmFormat(2, 8000, 16);
+    const TWaveFormatEx format = test::pcmFormat(2, 8000, 16);
     CbHolder w;
     ASSERT_EQ(wioCreateFileInfo(w.cb, &format), 0);
     ASSERT_EQ(wioWriteFileInfo(w.cb, dir.file("b.wav").c_str()), 0);
@@ -234,11 +239,11 @@ TEST(EngineWrite, InPlace)
 {
     test::TempDir dir;
     const std::string name = dir.file("a.wav");
-    const Bytes original = ExistingFile();
+    const Bytes original = existingFile();
     ASSERT_EQ(original.size(), 136u);
     test::WriteFileBytes(name, original);
     CbHolder h;
-    ASSERT_EQ(test::ScanFile(h, name), 0);
+    ASSERT_EQ(test::scanFile(h, name), 0);
     ASSERT_EQ(wioWaveOpen(h.cb), 0);
     ASSERT_EQ(wioWaveSetPosition(h.cb, 2), 0);
     const char frame[4] = {1, 2, 3, 4};
@@ -247,10 +252,10 @@ TEST(EngineWrite, InPlace)
     EXPECT_EQ(h->SamplePos, 3);
     ASSERT_EQ(wioWaveClose(h.cb), 0);
 
-    Bytes data = Pattern(40);
+    Bytes data = pattern(40);
     std::memcpy(data.data() + 8, frame, 4);
-    const Bytes head = test::RiffWave(Cat({Chunk("fmt ", Bytes(original.begin() + 20, original.begin() + 36)),
-        Chunk("data", data), Chunk("fact", Le32(10)), test::InfoList("INAM", "Hi")}));
+    const Bytes head = test::RiffWave(cat({chunk("fmt ", Bytes(original.begin() + 20, original.begin() + 36)),
+        chunk("data", data), chunk("fact", le32Bytes(10)), test::infoList("INAM", "Hi")}));
     ASSERT_EQ(head.size(), 120u);
     const Bytes file = test::ReadFileBytes(name);
     ASSERT_EQ(file.size(), original.size());
@@ -259,18 +264,67 @@ TEST(EngineWrite, InPlace)
     EXPECT_EQ(h->FileSize, 136);
 
     CbHolder again;
-    ASSERT_EQ(test::ScanFile(again, name), 0);
+    ASSERT_EQ(test::scanFile(again, name), 0);
     EXPECT_EQ(again->DataSize, 40);
     EXPECT_EQ(again->SampleCount, 10);
+}
+
+// A file being written can be repositioned, or opened again, without losing what was
+// written: the window grows with the data and the data ends where the writes reached.
+TEST(EngineWrite, RepositioningWhileWritingKeepsTheData)
+{
+    const TWaveFormatEx format = test::pcmFormat(2, 8000, 16);
+    const Bytes data = pattern(40);
+    const char frame[4] = {9, 9, 9, 9};
+    test::TempDir dir;
+    for (bool reopen : {false, true}) {
+        SCOPED_TRACE(reopen ? "second wioWaveOpen" : "wioWaveSetPosition");
+        const std::string name = dir.file(reopen ? "reopen.wav" : "position.wav");
+        CbHolder h;
+        ASSERT_EQ(wioCreateFileInfo(h.cb, &format), 0);
+        ASSERT_EQ(wioWriteFileInfo(h.cb, name.c_str()), 0);
+        ASSERT_EQ(wioWaveWriteData(h.cb, reinterpret_cast<const char*>(data.data()), 40), 40);
+        EXPECT_EQ(h->SampleCount, 10);
+        EXPECT_EQ(h->LastSample, 10);
+        if (reopen) {
+            ASSERT_EQ(wioWaveOpen(h.cb), 0);
+        }
+        ASSERT_EQ(wioWaveSetPosition(h.cb, 2), 0);
+        EXPECT_EQ(h->SamplePos, 2);
+        ASSERT_EQ(wioWaveWriteData(h.cb, frame, 4), 4);
+        ASSERT_EQ(wioWaveClose(h.cb), 0);
+        Bytes want = data;
+        std::memcpy(want.data() + 8, frame, 4);
+        EXPECT_EQ(test::ReadFileBytes(name), expectedFile(recordBytes(format, 18), want, 10));
+    }
+}
+
+// Creating a second file on a block still writing the first finishes the first.
+TEST(EngineWrite, WriteFileInfoFinishesTheFileBeingWritten)
+{
+    const TWaveFormatEx format = test::pcmFormat(2, 8000, 16);
+    const Bytes data = pattern(8);
+    test::TempDir dir;
+    CbHolder h;
+    ASSERT_EQ(wioCreateFileInfo(h.cb, &format), 0);
+    ASSERT_EQ(wioWriteFileInfo(h.cb, dir.file("first.wav").c_str()), 0);
+    ASSERT_EQ(wioWaveWriteData(h.cb, reinterpret_cast<const char*>(data.data()), 8), 8);
+    ASSERT_EQ(wioWriteFileInfo(h.cb, dir.file("second.wav").c_str()), 0);
+    EXPECT_EQ(test::ReadFileBytes(dir.file("first.wav")), expectedFile(recordBytes(format, 18), data, 2));
+    // The new file starts empty.
+    EXPECT_EQ(h->DataSize, 0);
+    EXPECT_EQ(h->SampleCount, 0);
+    ASSERT_EQ(wioWaveClose(h.cb), 0);
+    EXPECT_EQ(test::ReadFileBytes(dir.file("second.wav")), expectedFile(recordBytes(format, 18), {}, 0));
 }
 
 TEST(EngineWrite, SamplePosCountsFromTheStartOfData)
 {
     test::TempDir dir;
     const std::string name = dir.file("a.wav");
-    test::WriteFileBytes(name, ExistingFile());
+    test::WriteFileBytes(name, existingFile());
     CbHolder h;
-    ASSERT_EQ(test::ScanFile(h, name), 0);
+    ASSERT_EQ(test::scanFile(h, name), 0);
     ASSERT_EQ(wioWaveSetFirstSample(h.cb, 3), 0);
     ASSERT_EQ(wioWaveOpen(h.cb), 0);
     ASSERT_EQ(wioWaveSetPosition(h.cb, 2), 0);
@@ -285,7 +339,7 @@ TEST(EngineWrite, SamplePosCountsFromTheStartOfData)
 
 TEST(EngineWrite, Refusals)
 {
-    const TWaveFormatEx format = test::PcmFormat(2, 8000, 16);
+    const TWaveFormatEx format = test::pcmFormat(2, 8000, 16);
     CbHolder h;
     ASSERT_EQ(wioCreateFileInfo(h.cb, &format), 0);
     const char b[4] = {};
@@ -301,15 +355,15 @@ TEST(EngineWrite, Refusals)
     EXPECT_EQ(h->DataSize, 0);
 
     // A memory image cannot be written.
-    const Bytes image = ExistingFile();
+    const Bytes image = existingFile();
     CbHolder mem;
-    ASSERT_EQ(test::ScanImage(mem, image), 0);
+    ASSERT_EQ(test::scanImage(mem, image), 0);
     ASSERT_EQ(wioWaveOpen(mem.cb), 0);
     EXPECT_EQ(wioWaveWriteData(mem.cb, b, 4), -1);
     EXPECT_EQ(mem->DataChunk.dwFlags & MMIO_DIRTY, 0u);
 }
 
-ssize_t FailingWrite(int, const void*, size_t)
+ssize_t failingWrite(int, const void*, size_t)
 {
     errno = ENOSPC;
     return -1;
@@ -319,22 +373,30 @@ TEST(EngineWrite, FailingWrites)
 {
     test::FileOpsRestorer restore;
     test::TempDir dir;
-    const TWaveFormatEx format = test::PcmFormat(2, 8000, 16);
+    const TWaveFormatEx format = test::pcmFormat(2, 8000, 16);
     CbHolder h;
     ASSERT_EQ(wioCreateFileInfo(h.cb, &format), 0);
     ASSERT_EQ(wioWriteFileInfo(h.cb, dir.file("a.wav").c_str()), 0);
     ASSERT_EQ(wioSetIOBufferSize(h.cb, 0), 0); // unbuffered: every write reaches the file
-    const Bytes data = Pattern(40);
+    const Bytes data = pattern(40);
     ASSERT_EQ(wioWaveWriteSamples(h.cb, reinterpret_cast<const char*>(data.data()), 2), 2);
 
-    SysFileOps().write = FailingWrite;
+    SysFileOps().write = failingWrite;
     EXPECT_EQ(wioWaveWriteSamples(h.cb, reinterpret_cast<const char*>(data.data()), 3), -1);
     EXPECT_EQ(h->DataSize, 8);
     EXPECT_EQ(h->SampleCount, 2);
     EXPECT_EQ(h->SamplePos, 2);
-    // Finishing cannot write either: 106, and the file is closed all the same.
+    // Finishing cannot write either: 106, and the file is closed all the same. The
+    // written mark stays, so that the next close tries again.
     EXPECT_EQ(wioWaveClose(h.cb), wioErrFile);
     EXPECT_EQ(h->Handle, nullptr);
+    EXPECT_NE(h->DataChunk.dwFlags & MMIO_DIRTY, 0u);
+    resetFileOps();
+    EXPECT_EQ(wioWaveClose(h.cb), 0);
+    EXPECT_EQ(h->Handle, nullptr);
+    EXPECT_EQ(h->DataChunk.dwFlags & MMIO_DIRTY, 0u);
+    EXPECT_EQ(test::ReadFileBytes(dir.file("a.wav")), expectedFile(recordBytes(format, 18), headOf(data, 8), 2));
+    EXPECT_EQ(wioWaveClose(h.cb), 0); // nothing left to do
 }
 
 // A format too large for the service's buffer is written out while the file is made;
@@ -350,17 +412,44 @@ TEST(EngineWrite, FailedCreationLeavesNoFile)
     const auto* format = reinterpret_cast<const TWaveFormatEx*>(record.data());
     CbHolder h;
     ASSERT_EQ(wioCreateFileInfoN(h.cb, format, static_cast<int32_t>(record.size())), 0);
-    SysFileOps().write = FailingWrite;
+    SysFileOps().write = failingWrite;
     EXPECT_EQ(wioWriteFileInfo(h.cb, name.c_str()), wioErrFile);
     EXPECT_EQ(h->Handle, nullptr);
     EXPECT_FALSE(std::filesystem::exists(name));
 }
 
+// The file is made new: whatever stands at the name is neither followed nor replaced.
+TEST(EngineWrite, CreatingOverAnythingAtTheNameFails)
+{
+    test::TempDir dir;
+    const Bytes old = pattern(30);
+    const std::string file = dir.file("file.wav");
+    const std::string target = dir.file("target.wav");
+    const std::string link = dir.file("link.wav");
+    const std::string dangling = dir.file("dangling.wav");
+    test::WriteFileBytes(file, old);
+    test::WriteFileBytes(target, old);
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink(dir.file("nowhere.wav").c_str(), dangling.c_str()), 0);
+    const TWaveFormatEx format = test::pcmFormat(2, 8000, 16);
+    for (const std::string& name : {file, link, dangling}) {
+        SCOPED_TRACE(name);
+        CbHolder h;
+        ASSERT_EQ(wioCreateFileInfo(h.cb, &format), 0);
+        EXPECT_EQ(wioWriteFileInfo(h.cb, name.c_str()), wioErrFile);
+        EXPECT_EQ(h->Handle, nullptr);
+    }
+    EXPECT_EQ(test::ReadFileBytes(file), old);
+    EXPECT_EQ(test::ReadFileBytes(target), old);
+    EXPECT_TRUE(std::filesystem::is_symlink(dangling));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere.wav")));
+}
+
 TEST(EngineWrite, DirectEqualsPlain)
 {
     test::TempDir dir;
-    const TWaveFormatEx format = test::PcmFormat(2, 8000, 16);
-    const Bytes data = Pattern(20000);
+    const TWaveFormatEx format = test::pcmFormat(2, 8000, 16);
+    const Bytes data = pattern(20000);
     for (bool direct : {false, true}) {
         CbHolder h;
         ASSERT_EQ(wioCreateFileInfo(h.cb, &format), 0);
@@ -375,16 +464,21 @@ TEST(EngineWrite, DirectEqualsPlain)
         ASSERT_EQ(wioWaveClose(h.cb), 0);
     }
     const Bytes plain = test::ReadFileBytes(dir.file("p.wav"));
-    EXPECT_EQ(plain, ExpectedFile(RecordBytes(format, 18), data, 5000));
+    EXPECT_EQ(plain, expectedFile(recordBytes(format, 18), data, 5000));
     EXPECT_EQ(test::ReadFileBytes(dir.file("d.wav")), plain);
 }
 
-// What python's wave module reads of a file: channels, bytes per sample, rate, frames.
-std::string PythonWaveInfo(const std::string& name)
+// What python's wave module reads of each file, one line per file: channels, bytes per
+// sample, rate, frames. One run for all files: starting python once per file is slow.
+std::string pythonWaveInfo(const std::vector<std::string>& names)
 {
-    const std::string cmd = "python3 -c 'import sys, wave; w = wave.open(sys.argv[1]); print(w.getnchannels(), "
-                            "w.getsampwidth(), w.getframerate(), w.getnframes())' '" +
-        name + "' 2>&1";
+    std::string cmd = "python3 -c 'import sys, wave\n"
+                      "for n in sys.argv[1:]:\n"
+                      "    w = wave.open(n); print(w.getnchannels(), w.getsampwidth(), w.getframerate(), "
+                      "w.getnframes())'";
+    for (const std::string& n : names)
+        cmd += " '" + n + "'";
+    cmd += " 2>&1";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(cmd.c_str(), "r"), ::pclose);
     if (!pipe)
         return "no python";
@@ -402,15 +496,14 @@ TEST(EngineWrite, CopiesOfTheSampleFiles)
     if (std::system("python3 -c 'import wave' >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "python3 with its wave module is not available";
     test::TempDir dir;
-    int copied = 0;
-    for (const std::filesystem::path& sample : test::SampleWaveFiles()) {
+    std::vector<std::string> copies;
+    std::string want;
+    for (const std::filesystem::path& sample : test::sampleWaveFiles()) {
         SCOPED_TRACE(sample.filename().string());
-        // Read from a disk copy, through the service's buffer: the sample folder may be
-        // read-only, and the engine opens files for reading and writing.
-        const std::string in = dir.file("in.wav");
-        test::WriteFileBytes(in, test::ReadFileBytes(sample));
+        // Read straight from the sample folder, which may be read-only, through the
+        // service's buffer.
         CbHolder src;
-        if (test::ScanFile(src, in) != 0 || src->Format.wFormatTag != WAVE_FORMAT_PCM)
+        if (test::scanFile(src, sample.string()) != 0 || src->Format.wFormatTag != WAVE_FORMAT_PCM)
             continue;
         if (src->DataOffset == 0)
             continue; // a format without a "data" chunk cannot be opened
@@ -421,7 +514,7 @@ TEST(EngineWrite, CopiesOfTheSampleFiles)
             samples.insert(samples.end(), block.begin(), block.begin() + r);
         ASSERT_EQ(samples.size(), static_cast<size_t>(src->DataSize));
 
-        const std::string out = dir.file("copy.wav");
+        const std::string out = dir.file("copy-" + sample.filename().string());
         CbHolder dst;
         ASSERT_EQ(wioCreateFileInfo(dst.cb, &src->Format), 0);
         ASSERT_EQ(wioCopyFileInfo(dst.cb, src.cb), 0);
@@ -435,27 +528,26 @@ TEST(EngineWrite, CopiesOfTheSampleFiles)
         const Bytes file = test::ReadFileBytes(out);
         const size_t n = samples.size();
         ASSERT_GE(file.size(), 58 + n);
-        EXPECT_EQ(test::GetLE32(file, 4), file.size() - 8);
-        EXPECT_EQ(test::GetLE32(file, 16), 18u);
-        EXPECT_EQ(test::GetLE32(file, 42), n);
+        EXPECT_EQ(loadLe32(file.data() + 4), file.size() - 8);
+        EXPECT_EQ(loadLe32(file.data() + 16), 18u);
+        EXPECT_EQ(loadLe32(file.data() + 42), n);
         EXPECT_TRUE(n == 0 || std::memcmp(file.data() + 46, samples.data(), n) == 0);
         const size_t fact = 46 + n + (n & 1);
         EXPECT_EQ(std::memcmp(file.data() + fact, "fact", 4), 0);
-        EXPECT_EQ(test::GetLE32(file, fact + 8), static_cast<uint32_t>(src->SampleCount));
+        EXPECT_EQ(loadLe32(file.data() + fact + 8), static_cast<uint32_t>(src->SampleCount));
 
         CbHolder back;
-        ASSERT_EQ(test::ScanFile(back, out), 0);
+        ASSERT_EQ(test::scanFile(back, out), 0);
         EXPECT_EQ(std::memcmp(&back->Format, &src->Format, 16), 0);
         EXPECT_EQ(back->SampleCount, src->SampleCount);
         EXPECT_EQ(back->DataSize, src->DataSize);
 
-        const std::string want = std::to_string(src->Format.nChannels) + " " +
-            std::to_string(src->Format.wBitsPerSample / 8) + " " + std::to_string(src->Format.nSamplesPerSec) + " " +
-            std::to_string(src->SampleCount) + "\n";
-        EXPECT_EQ(PythonWaveInfo(out), want);
-        ++copied;
+        copies.push_back(out);
+        want += std::to_string(src->Format.nChannels) + " " + std::to_string(src->Format.wBitsPerSample / 8) + " " +
+            std::to_string(src->Format.nSamplesPerSec) + " " + std::to_string(src->SampleCount) + "\n";
     }
-    EXPECT_GT(copied, 20);
+    EXPECT_GT(copies.size(), 20u);
+    EXPECT_EQ(pythonWaveInfo(copies), want);
 }
 
 } // namespace

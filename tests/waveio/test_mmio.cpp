@@ -18,6 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include "util/LittleEndian.h"
+
+#include "MemoryFile.h"
 #include "TestSupport.h"
 #include "platform/Sysfile.h"
 
@@ -41,7 +44,7 @@ private:
     uint32_t state_;
 };
 
-Bytes RandomBytes(size_t n, uint32_t seed)
+Bytes randomBytes(size_t n, uint32_t seed)
 {
     Lcg r(seed);
     Bytes b(n);
@@ -50,28 +53,25 @@ Bytes RandomBytes(size_t n, uint32_t seed)
     return b;
 }
 
-HMMIO OpenFile(const std::string& name, uint32_t flags)
+HMMIO openFile(const std::string& name, uint32_t flags)
 {
     std::string copy = name;
     return mmioOpenA(copy.data(), nullptr, flags);
 }
 
-HMMIO OpenMemory(std::vector<char>& block, uint32_t flags = MMIO_ALLOCBUF)
+HMMIO openMemory(std::vector<char>& block, uint32_t flags = MMIO_ALLOCBUF)
 {
-    MMIOINFO info{};
-    info.fccIOProc = FOURCC_MEM;
-    info.pchBuffer = block.data();
-    info.cchBuffer = static_cast<int32_t>(block.size());
+    MMIOINFO info = test::memoryFileInfo(block.data(), block.size());
     return mmioOpenA(nullptr, &info, flags);
 }
 
-std::vector<char> AsChars(const Bytes& b) { return std::vector<char>(b.begin(), b.end()); }
+std::vector<char> asChars(const Bytes& b) { return std::vector<char>(b.begin(), b.end()); }
 
 constexpr uint32_t kReadWrite = MMIO_ALLOCBUF | MMIO_READWRITE;
 constexpr uint32_t kCreate = MMIO_ALLOCBUF | MMIO_READWRITE | MMIO_CREATE;
 
 // Reads through the direct buffer interface as the engine does; bytes read or -1.
-int64_t DirectRead(HMMIO h, char* dst, int64_t n)
+int64_t directRead(HMMIO h, char* dst, int64_t n)
 {
     MMIOINFO info{};
     if (mmioGetInfo(h, &info, 0) != 0)
@@ -93,7 +93,7 @@ int64_t DirectRead(HMMIO h, char* dst, int64_t n)
 }
 
 // Stores bytes straight into the I/O buffer as the engine does; bytes stored or -1.
-int64_t DirectWrite(HMMIO h, const char* src, int64_t n)
+int64_t directWrite(HMMIO h, const char* src, int64_t n)
 {
     MMIOINFO info{};
     if (mmioGetInfo(h, &info, 0) != 0)
@@ -126,10 +126,10 @@ protected:
 
 // ---- opening, names ------------------------------------------------------------------
 
-TEST_F(MmioTest, CreateTruncatesAndMarksTheHandle)
+TEST_F(MmioTest, CreateMakesANewFileAndMarksTheHandle)
 {
-    std::string path = MakeFile("a.wav", Bytes(100, 1));
-    HMMIO h = OpenFile(path, kCreate);
+    std::string path = dir.file("a.wav");
+    HMMIO h = openFile(path, kCreate);
     ASSERT_NE(h, nullptr);
     MMIOINFO info{};
     ASSERT_EQ(mmioGetInfo(h, &info, 0), 0u);
@@ -139,24 +139,51 @@ TEST_F(MmioTest, CreateTruncatesAndMarksTheHandle)
     EXPECT_EQ(mmioSeek(h, 0, 2), 0);
     EXPECT_EQ(mmioClose(h, 0), 0u);
     EXPECT_EQ(fileSizeByName(path), 0);
+    struct stat st { };
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
 
-    h = OpenFile(path, kReadWrite);
+    h = openFile(path, kReadWrite);
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(mmioGetInfo(h, &info, 0), 0u);
     EXPECT_FALSE(info.dwFlags & MMIO_CREATE);
     EXPECT_EQ(mmioClose(h, 0), 0u);
 }
 
+// Create never follows a link nor truncates: whatever stands at the name stays as it was.
+TEST_F(MmioTest, CreateRefusesANameThatIsTaken)
+{
+    const Bytes old(100, 1);
+    const std::string target = MakeFile("target.wav", old);
+    const std::string file = MakeFile("file.wav", old);
+    const std::string link = dir.file("link.wav");
+    const std::string dangling = dir.file("dangling.wav");
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink(dir.file("nowhere.wav").c_str(), dangling.c_str()), 0);
+    for (const std::string& name : {file, link, dangling}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(openFile(name, kCreate), nullptr);
+    }
+    EXPECT_EQ(test::ReadFileBytes(file), old);
+    EXPECT_EQ(test::ReadFileBytes(target), old);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere.wav")));
+    struct stat st { };
+    EXPECT_EQ(::lstat(dangling.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
 TEST_F(MmioTest, MissingFileIsNotOpened)
 {
-    EXPECT_EQ(OpenFile(dir.file("none.wav"), kReadWrite), nullptr);
-    EXPECT_EQ(OpenFile("", kReadWrite), nullptr);
+    EXPECT_EQ(openFile(dir.file("none.wav"), kReadWrite), nullptr);
+    EXPECT_EQ(openFile("", kReadWrite), nullptr);
     EXPECT_EQ(mmioOpenA(nullptr, nullptr, kReadWrite), nullptr);
 }
 
 int gLastOpenFlags = 0;
 mode_t gLastOpenMode = 0;
-int RecordingOpen(const char* path, int flags, mode_t mode)
+int recordingOpen(const char* path, int flags, mode_t mode)
 {
     gLastOpenFlags = flags;
     gLastOpenMode = mode;
@@ -166,16 +193,17 @@ int RecordingOpen(const char* path, int flags, mode_t mode)
 TEST_F(MmioTest, ReadWriteOpensForWritingToo)
 {
     std::string path = MakeFile("a.wav", Bytes(10, 0));
-    SysFileOps().open = RecordingOpen;
-    HMMIO h = OpenFile(path, kReadWrite);
+    SysFileOps().open = recordingOpen;
+    HMMIO h = openFile(path, kReadWrite);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(gLastOpenFlags & O_ACCMODE, O_RDWR);
     EXPECT_FALSE(gLastOpenFlags & (O_CREAT | O_TRUNC));
     mmioClose(h, 0);
 
-    h = OpenFile(path, kCreate);
+    h = openFile(dir.file("new.wav"), kCreate);
     ASSERT_NE(h, nullptr);
-    EXPECT_EQ(gLastOpenFlags & (O_ACCMODE | O_CREAT | O_TRUNC), O_RDWR | O_CREAT | O_TRUNC);
+    EXPECT_EQ(
+        gLastOpenFlags & (O_ACCMODE | O_CREAT | O_TRUNC | O_EXCL | O_NOFOLLOW), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW);
     EXPECT_EQ(gLastOpenMode, 0666u);
     mmioClose(h, 0);
 }
@@ -189,9 +217,9 @@ TEST_F(MmioTest, OnlyRegularFilesAreOpened)
     const std::string paths[] = {fifo, dir.path().string(), "/dev/null"};
     for (const std::string& path : paths) {
         for (uint32_t mode : {kReadWrite, static_cast<uint32_t>(MMIO_ALLOCBUF | MMIO_READ)})
-            EXPECT_EQ(OpenFile(path, mode), nullptr) << path << " mode " << mode;
+            EXPECT_EQ(openFile(path, mode), nullptr) << path << (mode == kReadWrite ? " read-write" : " read-only");
     }
-    EXPECT_EQ(OpenFile(fifo, kCreate), nullptr);
+    EXPECT_EQ(openFile(fifo, kCreate), nullptr);
 }
 
 TEST_F(MmioTest, ReadOnlyFileIsRefusedForReadWrite)
@@ -200,8 +228,8 @@ TEST_F(MmioTest, ReadOnlyFileIsRefusedForReadWrite)
         GTEST_SKIP() << "permissions do not bind the super-user";
     std::string path = MakeFile("ro.wav", Bytes(10, 0));
     ASSERT_TRUE(setFileModeByName(path, 0444));
-    EXPECT_EQ(OpenFile(path, kReadWrite), nullptr);
-    HMMIO h = OpenFile(path, MMIO_ALLOCBUF | MMIO_READ);
+    EXPECT_EQ(openFile(path, kReadWrite), nullptr);
+    HMMIO h = openFile(path, MMIO_ALLOCBUF | MMIO_READ);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(mmioWrite(h, "x", 1), -1);
     EXPECT_EQ(mmioClose(h, 0), 0u);
@@ -232,12 +260,12 @@ TEST_F(MmioTest, ParseFailsWhenThePathDoesNotFit)
 TEST_F(MmioTest, ExistAndDelete)
 {
     std::string path = MakeFile("a.wav", Bytes(3, 0));
-    EXPECT_NE(OpenFile(path, MMIO_EXIST), nullptr);
-    EXPECT_EQ(OpenFile(dir.file("none"), MMIO_EXIST), nullptr);
-    EXPECT_EQ(OpenFile(dir.path().string(), MMIO_EXIST), nullptr);
-    EXPECT_NE(OpenFile(path, MMIO_DELETE), nullptr);
+    EXPECT_NE(openFile(path, MMIO_EXIST), nullptr);
+    EXPECT_EQ(openFile(dir.file("none"), MMIO_EXIST), nullptr);
+    EXPECT_EQ(openFile(dir.path().string(), MMIO_EXIST), nullptr);
+    EXPECT_NE(openFile(path, MMIO_DELETE), nullptr);
     EXPECT_FALSE(fileExists(path));
-    EXPECT_EQ(OpenFile(path, MMIO_DELETE), nullptr);
+    EXPECT_EQ(openFile(path, MMIO_DELETE), nullptr);
 }
 
 TEST_F(MmioTest, RenameRefusesAnExistingTarget)
@@ -303,14 +331,20 @@ struct Model {
 
 enum class Op { Seek, Read, Write, DirectRead, DirectWrite };
 
-void RunMixedOps(HMMIO h, Model& model, bool direct, uint32_t seed, int steps)
+const char* opName(Op op)
+{
+    static const char* const names[] = {"seek", "read", "write", "direct read", "direct write"};
+    return names[static_cast<int>(op)];
+}
+
+void runMixedOps(HMMIO h, Model& model, bool direct, uint32_t seed, int steps)
 {
     Lcg r(seed);
     for (int step = 0; step < steps; ++step) {
         auto op = static_cast<Op>(r.below(direct ? 5 : 3));
         int64_t len = r.below(r.below(4) == 0 ? 20000 : 300);
         SCOPED_TRACE(
-            testing::Message() << "step " << step << " op " << int(op) << " len " << len << " pos " << model.pos);
+            testing::Message() << "step " << step << " " << opName(op) << " len " << len << " pos " << model.pos);
         if (op == Op::Seek) {
             int64_t to = r.below(static_cast<int64_t>(model.bytes.size()) + 64);
             ASSERT_EQ(mmioSeek(h, static_cast<int32_t>(to), 0), to);
@@ -320,18 +354,18 @@ void RunMixedOps(HMMIO h, Model& model, bool direct, uint32_t seed, int steps)
             int64_t k = model.Read(want, len);
             std::vector<char> got(static_cast<size_t>(len) + 1);
             int64_t n =
-                op == Op::Read ? mmioRead(h, got.data(), static_cast<int32_t>(len)) : DirectRead(h, got.data(), len);
+                op == Op::Read ? mmioRead(h, got.data(), static_cast<int32_t>(len)) : directRead(h, got.data(), len);
             ASSERT_EQ(n, k);
             ASSERT_TRUE(std::equal(want.begin(), want.end(), reinterpret_cast<uint8_t*>(got.data())));
         } else {
-            Bytes data = RandomBytes(static_cast<size_t>(len), r.next());
+            Bytes data = randomBytes(static_cast<size_t>(len), r.next());
             bool fits = model.canGrow || model.pos + len <= static_cast<int64_t>(model.bytes.size());
             if (op == Op::DirectWrite && !fits)
                 continue; // a memory file's direct writer stops at its end (tested apart)
             int64_t before = model.pos;
             bool ok = model.Write(data);
             const char* src = reinterpret_cast<const char*>(data.data());
-            int64_t n = op == Op::Write ? mmioWrite(h, src, static_cast<int32_t>(len)) : DirectWrite(h, src, len);
+            int64_t n = op == Op::Write ? mmioWrite(h, src, static_cast<int32_t>(len)) : directWrite(h, src, len);
             ASSERT_EQ(n, ok ? len : -1);
             if (!ok) {
                 ASSERT_EQ(mmioSeek(h, 0, 1), before);
@@ -346,12 +380,12 @@ class MixedDiskIo : public MmioTest, public ::testing::WithParamInterface<int32_
 TEST_P(MixedDiskIo, MatchesTheModel)
 {
     int32_t bufferSize = GetParam();
-    Model model{RandomBytes(30000, 7)};
+    Model model{randomBytes(30000, 7)};
     std::string path = MakeFile("mix.bin", model.bytes);
-    HMMIO h = OpenFile(path, kReadWrite);
+    HMMIO h = openFile(path, kReadWrite);
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(mmioSetBuffer(h, nullptr, bufferSize, 0), 0u);
-    RunMixedOps(h, model, bufferSize > 0, 1000u + static_cast<uint32_t>(bufferSize), 400);
+    runMixedOps(h, model, bufferSize > 0, 1000u + static_cast<uint32_t>(bufferSize), 400);
     EXPECT_EQ(mmioSeek(h, 0, 2), static_cast<int32_t>(model.bytes.size()));
     EXPECT_EQ(mmioClose(h, 0), 0u);
     EXPECT_EQ(test::ReadFileBytes(path), model.bytes);
@@ -361,12 +395,12 @@ INSTANTIATE_TEST_SUITE_P(BufferSizes, MixedDiskIo, ::testing::Values(0, 1, 7, 10
 
 TEST_F(MmioTest, MixedMemoryIoMatchesTheModel)
 {
-    Model model{RandomBytes(30000, 9)};
+    Model model{randomBytes(30000, 9)};
     model.canGrow = false;
-    std::vector<char> block = AsChars(model.bytes);
-    HMMIO h = OpenMemory(block, MMIO_ALLOCBUF | MMIO_READWRITE);
+    std::vector<char> block = asChars(model.bytes);
+    HMMIO h = openMemory(block, MMIO_ALLOCBUF | MMIO_READWRITE);
     ASSERT_NE(h, nullptr);
-    RunMixedOps(h, model, true, 77, 400);
+    runMixedOps(h, model, true, 77, 400);
     EXPECT_EQ(mmioSeek(h, 0, 2), 30000);
     EXPECT_EQ(mmioClose(h, 0), 0u);
     EXPECT_EQ(Bytes(block.begin(), block.end()), model.bytes);
@@ -375,7 +409,7 @@ TEST_F(MmioTest, MixedMemoryIoMatchesTheModel)
 TEST_F(MmioTest, UnbufferedWritesReachTheFileAtOnce)
 {
     std::string path = dir.file("u.bin");
-    HMMIO h = OpenFile(path, kCreate);
+    HMMIO h = openFile(path, kCreate);
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(mmioWrite(h, "0123456789", 10), 10);
     EXPECT_EQ(fileSizeByName(path), 0); // still in the buffer
@@ -396,7 +430,7 @@ TEST_F(MmioTest, UnbufferedWritesReachTheFileAtOnce)
 // ---- reads through the seam: buffering, bypass, short reads ----------------------------
 
 std::vector<std::pair<const void*, size_t>> gReads;
-ssize_t CountingRead(int fd, void* buf, size_t n)
+ssize_t countingRead(int fd, void* buf, size_t n)
 {
     gReads.emplace_back(buf, n);
     return ::read(fd, buf, n);
@@ -404,15 +438,15 @@ ssize_t CountingRead(int fd, void* buf, size_t n)
 
 TEST_F(MmioTest, LargeReadsBypassTheBuffer)
 {
-    Bytes content = RandomBytes(50000, 3);
+    Bytes content = randomBytes(50000, 3);
     std::string path = MakeFile("big.bin", content);
     for (int32_t size : {8192, 100}) {
         SCOPED_TRACE(size);
-        HMMIO h = OpenFile(path, kReadWrite);
+        HMMIO h = openFile(path, kReadWrite);
         ASSERT_NE(h, nullptr);
         ASSERT_EQ(mmioSetBuffer(h, nullptr, size, 0), 0u);
         gReads.clear();
-        SysFileOps().read = CountingRead;
+        SysFileOps().read = countingRead;
         std::vector<char> dst(30000);
 
         // A small read fills the I/O buffer once.
@@ -440,7 +474,7 @@ TEST_F(MmioTest, LargeReadsBypassTheBuffer)
 }
 
 int gStingyCalls = 0;
-ssize_t StingyRead(int fd, void* buf, size_t n)
+ssize_t stingyRead(int fd, void* buf, size_t n)
 {
     if (++gStingyCalls % 2 == 0) {
         errno = EINTR;
@@ -448,7 +482,7 @@ ssize_t StingyRead(int fd, void* buf, size_t n)
     }
     return ::read(fd, buf, std::min<size_t>(n, 3));
 }
-ssize_t StingyWrite(int fd, const void* buf, size_t n)
+ssize_t stingyWrite(int fd, const void* buf, size_t n)
 {
     if (++gStingyCalls % 2 == 0) {
         errno = EINTR;
@@ -459,11 +493,11 @@ ssize_t StingyWrite(int fd, const void* buf, size_t n)
 
 TEST_F(MmioTest, ShortAndInterruptedTransfersAreRetried)
 {
-    Bytes content = RandomBytes(20000, 5);
+    Bytes content = randomBytes(20000, 5);
     std::string path = MakeFile("s.bin", content);
-    SysFileOps().read = StingyRead;
-    SysFileOps().write = StingyWrite;
-    HMMIO h = OpenFile(path, kReadWrite);
+    SysFileOps().read = stingyRead;
+    SysFileOps().write = stingyWrite;
+    HMMIO h = openFile(path, kReadWrite);
     ASSERT_NE(h, nullptr);
     std::vector<char> dst(20000);
     ASSERT_EQ(mmioRead(h, dst.data(), 100), 100);
@@ -479,12 +513,12 @@ TEST_F(MmioTest, ShortAndInterruptedTransfersAreRetried)
 
 // ---- failures of the file system -----------------------------------------------------
 
-int FailOpen(const char*, int, mode_t) { return errno = EACCES, -1; }
-ssize_t FailRead(int, void*, size_t) { return errno = EIO, -1; }
-ssize_t FailWrite(int, const void*, size_t) { return errno = ENOSPC, -1; }
-ssize_t ZeroWrite(int, const void*, size_t) { return 0; }
-off_t FailLseek(int, off_t, int) { return errno = EIO, -1; }
-int FailClose(int fd) { return ::close(fd), errno = EIO, -1; }
+int failOpen(const char*, int, mode_t) { return errno = EACCES, -1; }
+ssize_t failRead(int, void*, size_t) { return errno = EIO, -1; }
+ssize_t failWrite(int, const void*, size_t) { return errno = ENOSPC, -1; }
+ssize_t zeroWrite(int, const void*, size_t) { return 0; }
+off_t failLseek(int, off_t, int) { return errno = EIO, -1; }
+int failClose(int fd) { return ::close(fd), errno = EIO, -1; }
 
 TEST_F(MmioTest, FailuresOfTheFileSystemAreReported)
 {
@@ -501,19 +535,19 @@ TEST_F(MmioTest, FailuresOfTheFileSystemAreReported)
         Outcome want;
     } cases[] = {
         {"nothing", [](FileOps&) {}, {true, true, true, true}},
-        {"open", [](FileOps& o) { o.open = FailOpen; }, {false, false, false, false}},
-        {"read", [](FileOps& o) { o.read = FailRead; }, {true, false, true, true}},
-        {"write", [](FileOps& o) { o.write = FailWrite; }, {true, true, false, false}},
-        {"write moving nothing", [](FileOps& o) { o.write = ZeroWrite; }, {true, true, false, false}},
-        {"lseek", [](FileOps& o) { o.lseek = FailLseek; }, {true, false, false, false}},
-        {"close", [](FileOps& o) { o.close = FailClose; }, {true, true, true, false}},
+        {"open", [](FileOps& o) { o.open = failOpen; }, {false, false, false, false}},
+        {"read", [](FileOps& o) { o.read = failRead; }, {true, false, true, true}},
+        {"write", [](FileOps& o) { o.write = failWrite; }, {true, true, false, false}},
+        {"write moving nothing", [](FileOps& o) { o.write = zeroWrite; }, {true, true, false, false}},
+        {"lseek", [](FileOps& o) { o.lseek = failLseek; }, {true, false, false, false}},
+        {"close", [](FileOps& o) { o.close = failClose; }, {true, true, true, false}},
     };
-    std::string path = MakeFile("f.bin", RandomBytes(20000, 11));
+    std::string path = MakeFile("f.bin", randomBytes(20000, 11));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         resetFileOps();
         c.breakIt(SysFileOps());
-        HMMIO h = OpenFile(path, kReadWrite);
+        HMMIO h = openFile(path, kReadWrite);
         ASSERT_EQ(h != nullptr, c.want.opened);
         if (h == nullptr)
             continue;
@@ -530,17 +564,17 @@ TEST_F(MmioTest, FailuresOfTheFileSystemAreReported)
 TEST_F(MmioTest, FailingWritesFailChunkSteps)
 {
     std::string path = dir.file("c.wav");
-    HMMIO h = OpenFile(path, kCreate);
+    HMMIO h = openFile(path, kCreate);
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(mmioSetBuffer(h, nullptr, 0, 0), 0u);
-    SysFileOps().write = FailWrite;
+    SysFileOps().write = failWrite;
     MMCKINFO ck{};
     ck.ckid = mmioFourCC('d', 'a', 't', 'a');
     EXPECT_NE(mmioCreateChunk(h, &ck, 0), 0u);
     resetFileOps();
     ASSERT_EQ(mmioCreateChunk(h, &ck, 0), 0u);
     ASSERT_EQ(mmioWrite(h, "abc", 3), 3);
-    SysFileOps().write = FailWrite;
+    SysFileOps().write = failWrite;
     EXPECT_NE(mmioAscend(h, &ck, 0), 0u);
     EXPECT_TRUE(ck.dwFlags & MMIO_DIRTY); // the size is still to be fixed
     resetFileOps();
@@ -552,9 +586,9 @@ TEST_F(MmioTest, FailingReadsFailDescendAndKeepThePosition)
     Bytes image;
     test::PutChunk(image, "abcd", Bytes(4, 1));
     std::string path = MakeFile("r.bin", image);
-    HMMIO h = OpenFile(path, kReadWrite);
+    HMMIO h = openFile(path, kReadWrite);
     ASSERT_NE(h, nullptr);
-    SysFileOps().read = FailRead;
+    SysFileOps().read = failRead;
     MMCKINFO ck{};
     EXPECT_EQ(mmioDescend(h, &ck, nullptr, 0), MMIOERR_CANNOTREAD);
     EXPECT_EQ(mmioSeek(h, 0, 1), 0);
@@ -565,7 +599,7 @@ TEST_F(MmioTest, FailingReadsFailDescendAndKeepThePosition)
 
 // ---- the 32-bit offset limit ---------------------------------------------------------
 
-off_t HugeEndLseek(int fd, off_t offset, int whence)
+off_t hugeEndLseek(int fd, off_t offset, int whence)
 {
     if (whence == SEEK_END)
         return off_t{3'000'000'000} + offset;
@@ -575,7 +609,7 @@ off_t HugeEndLseek(int fd, off_t offset, int whence)
 TEST_F(MmioTest, OffsetsBeyondInt32AreRefused)
 {
     std::string path = MakeFile("o.bin", Bytes(100, 0));
-    HMMIO h = OpenFile(path, kReadWrite);
+    HMMIO h = openFile(path, kReadWrite);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(mmioSeek(h, INT32_MAX, 0), INT32_MAX);
     EXPECT_EQ(mmioSeek(h, 1, 1), -1);
@@ -587,7 +621,7 @@ TEST_F(MmioTest, OffsetsBeyondInt32AreRefused)
     EXPECT_EQ(mmioSeek(h, -1, 0), -1);
     EXPECT_EQ(mmioSeek(h, 0, 3), -1);
 
-    SysFileOps().lseek = HugeEndLseek;
+    SysFileOps().lseek = hugeEndLseek;
     EXPECT_EQ(mmioSeek(h, 0, 2), -1);
     EXPECT_EQ(mmioSeek(h, -1'000'000'000, 2), 2'000'000'000);
     resetFileOps();
@@ -598,7 +632,7 @@ TEST_F(MmioTest, OffsetsBeyondInt32AreRefused)
 TEST_F(MmioTest, AscendPastTheLimitIsAnError)
 {
     std::vector<char> block(64, 0);
-    HMMIO h = OpenMemory(block);
+    HMMIO h = openMemory(block);
     ASSERT_NE(h, nullptr);
     struct Case {
         uint32_t offset, size;
@@ -624,7 +658,7 @@ TEST_F(MmioTest, AscendPastTheLimitIsAnError)
 TEST_F(MmioTest, MemoryFileCannotGrow)
 {
     std::vector<char> block(10, 'z');
-    HMMIO h = OpenMemory(block, MMIO_ALLOCBUF | MMIO_READWRITE);
+    HMMIO h = openMemory(block, MMIO_ALLOCBUF | MMIO_READWRITE);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(mmioWrite(h, "01234567", 8), 8);
     EXPECT_EQ(mmioWrite(h, "abcd", 4), -1);
@@ -658,7 +692,7 @@ TEST_F(MmioTest, MemoryFileCannotGrow)
 TEST_F(MmioTest, MemoryFileOpenedForReadingRefusesWrites)
 {
     std::vector<char> block(16, 'a');
-    HMMIO h = OpenMemory(block);
+    HMMIO h = openMemory(block);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(mmioWrite(h, "b", 1), -1);
     MMIOINFO info{};
@@ -674,9 +708,7 @@ TEST_F(MmioTest, MemoryFileOpenedForReadingRefusesWrites)
 TEST_F(MmioTest, MemoryDescriptionsThatCannotWorkAreRefused)
 {
     std::vector<char> block(8);
-    MMIOINFO info{};
-    info.fccIOProc = FOURCC_MEM;
-    info.pchBuffer = block.data();
+    MMIOINFO info = test::memoryFileInfo(block.data(), block.size());
     info.cchBuffer = -1;
     EXPECT_EQ(mmioOpenA(nullptr, &info, MMIO_ALLOCBUF), nullptr);
     info.cchBuffer = 8;
@@ -693,9 +725,9 @@ TEST_F(MmioTest, MemoryDescriptionsThatCannotWorkAreRefused)
 
 TEST_F(MmioTest, DirectReadWalksTheFileAndEndsAtItsEnd)
 {
-    Bytes content = RandomBytes(1000, 13);
+    Bytes content = randomBytes(1000, 13);
     std::string path = MakeFile("d.bin", content);
-    HMMIO h = OpenFile(path, kReadWrite);
+    HMMIO h = openFile(path, kReadWrite);
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(mmioSetBuffer(h, nullptr, 300, 0), 0u);
     ASSERT_EQ(mmioSeek(h, 50, 0), 50);
@@ -721,11 +753,11 @@ TEST_F(MmioTest, DirectReadWalksTheFileAndEndsAtItsEnd)
 TEST_F(MmioTest, DirectWritesAreWrittenOutLater)
 {
     std::string path = dir.file("w.bin");
-    HMMIO h = OpenFile(path, kCreate);
+    HMMIO h = openFile(path, kCreate);
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(mmioSetBuffer(h, nullptr, 7, 0), 0u);
-    Bytes data = RandomBytes(40, 17);
-    ASSERT_EQ(DirectWrite(h, reinterpret_cast<const char*>(data.data()), 40), 40);
+    Bytes data = randomBytes(40, 17);
+    ASSERT_EQ(directWrite(h, reinterpret_cast<const char*>(data.data()), 40), 40);
     EXPECT_EQ(mmioSeek(h, 0, 1), 40);
     EXPECT_EQ(fileSizeByName(path), 35); // five full buffers went out on advance
     ASSERT_EQ(mmioFlush(h, 0), 0u);
@@ -736,7 +768,7 @@ TEST_F(MmioTest, DirectWritesAreWrittenOutLater)
 TEST_F(MmioTest, DirectAccessStatesMustBeTheHandlesOwn)
 {
     std::string path = MakeFile("x.bin", Bytes(100, 1));
-    HMMIO h = OpenFile(path, kReadWrite);
+    HMMIO h = openFile(path, kReadWrite);
     ASSERT_NE(h, nullptr);
     MMIOINFO info{};
     EXPECT_EQ(mmioSetInfo(h, &info, 0), MMIOERR_INVALIDPARAM); // nothing handed out
@@ -756,8 +788,7 @@ TEST_F(MmioTest, DirectAccessStatesMustBeTheHandlesOwn)
 
 TEST_F(MmioTest, UnbufferedHandleHandsOutAnEmptyBuffer)
 {
-    std::string path = MakeFile("u.bin", Bytes(100, 1));
-    HMMIO h = OpenFile(path, MMIO_READWRITE | MMIO_CREATE);
+    HMMIO h = openFile(dir.file("u.bin"), MMIO_READWRITE | MMIO_CREATE);
     ASSERT_NE(h, nullptr);
     MMIOINFO info{};
     ASSERT_EQ(mmioGetInfo(h, &info, 0), 0u);
@@ -773,7 +804,7 @@ TEST_F(MmioTest, UnbufferedHandleHandsOutAnEmptyBuffer)
 // ---- chunks --------------------------------------------------------------------------
 
 // "RIFF" "WAVE" { "fmt " (3 bytes), "LIST" "INFO" { "INAM" "Hi\0" }, "data" (4 bytes) }.
-Bytes SampleImage()
+Bytes sampleImage()
 {
     Bytes info;
     test::PutId(info, "INFO");
@@ -788,7 +819,7 @@ Bytes SampleImage()
     return image;
 }
 
-void WriteSample(HMMIO h)
+void writeSample(HMMIO h)
 {
     MMCKINFO riff{0, 0, mmioFourCC('W', 'A', 'V', 'E'), 0, 0};
     ASSERT_EQ(mmioCreateChunk(h, &riff, MMIO_CREATERIFF), 0u);
@@ -823,7 +854,7 @@ void WriteSample(HMMIO h)
     EXPECT_EQ(mmioSeek(h, 0, 1), mmioSeek(h, 0, 2));
 }
 
-void ReadSample(HMMIO h, uint32_t size)
+void readSample(HMMIO h, uint32_t size)
 {
     ASSERT_EQ(mmioSeek(h, 0, 0), 0);
     MMCKINFO riff{};
@@ -872,15 +903,16 @@ void ReadSample(HMMIO h, uint32_t size)
 
 TEST_F(MmioTest, ChunksRoundTripOnDisk)
 {
-    Bytes want = SampleImage();
+    Bytes want = sampleImage();
     for (int32_t bufferSize : {8192, 0, 5}) {
         SCOPED_TRACE(bufferSize);
         std::string path = dir.file("c.wav");
-        HMMIO h = OpenFile(path, kCreate);
+        std::filesystem::remove(path);
+        HMMIO h = openFile(path, kCreate);
         ASSERT_NE(h, nullptr);
         ASSERT_EQ(mmioSetBuffer(h, nullptr, bufferSize, 0), 0u);
-        WriteSample(h);
-        ReadSample(h, static_cast<uint32_t>(want.size()));
+        writeSample(h);
+        readSample(h, static_cast<uint32_t>(want.size()));
         ASSERT_EQ(mmioClose(h, 0), 0u);
         EXPECT_EQ(test::ReadFileBytes(path), want);
     }
@@ -888,12 +920,12 @@ TEST_F(MmioTest, ChunksRoundTripOnDisk)
 
 TEST_F(MmioTest, ChunksRoundTripInMemory)
 {
-    Bytes want = SampleImage();
+    Bytes want = sampleImage();
     std::vector<char> block(want.size(), '\x55');
-    HMMIO h = OpenMemory(block, MMIO_ALLOCBUF | MMIO_READWRITE);
+    HMMIO h = openMemory(block, MMIO_ALLOCBUF | MMIO_READWRITE);
     ASSERT_NE(h, nullptr);
-    WriteSample(h);
-    ReadSample(h, static_cast<uint32_t>(want.size()));
+    writeSample(h);
+    readSample(h, static_cast<uint32_t>(want.size()));
     ASSERT_EQ(mmioClose(h, 0), 0u);
     EXPECT_EQ(Bytes(block.begin(), block.end()), want);
 }
@@ -916,16 +948,16 @@ TEST_F(MmioTest, DescendHandlesHeadersThatAreNotThere)
         int32_t posAfter;
     };
     Bytes odd = bytesOf({"abcd"});
-    test::PutLE32(odd, 3);
+    appendLe32(odd, 3);
     odd.insert(odd.end(), {'x', 'y', 'z', 0});
     Bytes huge = bytesOf({"data"});
-    test::PutLE32(huge, 0xFFFFFFFF);
+    appendLe32(huge, 0xFFFFFFFF);
     huge.insert(huge.end(), 8, 1);
     Bytes list10 = bytesOf({"LIST"});
-    test::PutLE32(list10, 4);
+    appendLe32(list10, 4);
     list10.insert(list10.end(), {'I', 'N'});
     Bytes nested = bytesOf({"RIFF"});
-    test::PutLE32(nested, 0xFFFFFFFC); // parent end 8 + 0xFFFFFFFC needs 33 bits
+    appendLe32(nested, 0xFFFFFFFC); // parent end 8 + 0xFFFFFFFC needs 33 bits
     nested.insert(nested.end(), {'W', 'A', 'V', 'E'});
     nested.insert(nested.end(), odd.begin(), odd.end());
     const MMCKINFO nestedParent{FOURCC_RIFF, 0xFFFFFFFC, mmioFourCC('W', 'A', 'V', 'E'), 8, 0};
@@ -943,9 +975,9 @@ TEST_F(MmioTest, DescendHandlesHeadersThatAreNotThere)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<char> block = AsChars(c.image);
+        std::vector<char> block = asChars(c.image);
         std::string path = MakeFile("h.bin", c.image);
-        HMMIO handles[] = {OpenMemory(block), OpenFile(path, kReadWrite)};
+        HMMIO handles[] = {openMemory(block), openFile(path, kReadWrite)};
         for (HMMIO h : handles) {
             ASSERT_NE(h, nullptr);
             ASSERT_EQ(mmioSeek(h, c.start, 0), c.start);
@@ -966,9 +998,9 @@ TEST_F(MmioTest, DescendHandlesHeadersThatAreNotThere)
 
 TEST_F(MmioTest, DescendCanLookForAList)
 {
-    Bytes image = SampleImage();
-    std::vector<char> block = AsChars(image);
-    HMMIO h = OpenMemory(block);
+    Bytes image = sampleImage();
+    std::vector<char> block = asChars(image);
+    HMMIO h = openMemory(block);
     ASSERT_NE(h, nullptr);
     MMCKINFO riff{0, 0, mmioFourCC('W', 'A', 'V', 'E'), 0, 0};
     ASSERT_EQ(mmioDescend(h, &riff, nullptr, MMIO_CREATERIFF), 0u);
@@ -987,7 +1019,7 @@ TEST_F(MmioTest, AscendFixesTheSizeWhereTheBodyEnds)
     Bytes image;
     test::PutChunk(image, "data", Bytes(10, 7));
     std::string path = MakeFile("a.bin", image);
-    HMMIO h = OpenFile(path, kReadWrite);
+    HMMIO h = openFile(path, kReadWrite);
     ASSERT_NE(h, nullptr);
     MMCKINFO ck{};
     ASSERT_EQ(mmioDescend(h, &ck, nullptr, 0), 0u);
@@ -1006,8 +1038,8 @@ TEST_F(MmioTest, AscendFixesTheSizeWhereTheBodyEnds)
     EXPECT_EQ(test::ReadFileBytes(path), want);
 }
 
-// Chunk walk of a file: every header found inside the "RIFF" body, as (offset, id, size).
-std::vector<std::tuple<uint32_t, FOURCC, uint32_t>> WalkChunks(HMMIO h)
+// chunk walk of a file: every header found inside the "RIFF" body, as (offset, id, size).
+std::vector<std::tuple<uint32_t, FOURCC, uint32_t>> walkChunks(HMMIO h)
 {
     std::vector<std::tuple<uint32_t, FOURCC, uint32_t>> out;
     MMCKINFO riff{};
@@ -1031,17 +1063,17 @@ TEST_F(MmioTest, RealFilesWalkTheSameOnDiskAndInMemory)
             continue;
         SCOPED_TRACE(entry.path().filename().string());
         Bytes bytes = test::ReadFileBytes(entry.path());
-        std::vector<char> block = AsChars(bytes);
-        HMMIO mem = OpenMemory(block);
-        HMMIO disk = OpenFile(entry.path().string(), MMIO_ALLOCBUF | MMIO_READ);
+        std::vector<char> block = asChars(bytes);
+        HMMIO mem = openMemory(block);
+        HMMIO disk = openFile(entry.path().string(), MMIO_ALLOCBUF | MMIO_READ);
         ASSERT_NE(mem, nullptr);
         ASSERT_NE(disk, nullptr);
-        auto chunks = WalkChunks(disk);
-        EXPECT_EQ(WalkChunks(mem), chunks);
+        auto chunks = walkChunks(disk);
+        EXPECT_EQ(walkChunks(mem), chunks);
         for (const auto& [offset, id, size] : chunks) {
             ASSERT_LE(offset, bytes.size());
-            EXPECT_EQ(test::GetLE32(bytes, offset - 8), id);
-            EXPECT_EQ(test::GetLE32(bytes, offset - 4), size);
+            EXPECT_EQ(readLe32(bytes, offset - 8), id);
+            EXPECT_EQ(readLe32(bytes, offset - 4), size);
         }
         walked += chunks.empty() ? 0 : 1;
         EXPECT_EQ(mmioClose(mem, 0), 0u);
