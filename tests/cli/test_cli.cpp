@@ -179,17 +179,37 @@ TEST(Info, TextFormKeepsEachTextOnItsLine)
     EXPECT_EQ(json::parse(r.out).at("info").at("ICMT"), comment);
 }
 
-TEST(Info, DescribesAReadOnlyFile)
+// A file its user may read but not write is described and converted like any other; the
+// folder allows the renames. Root may write any file, so as root the tool runs as nobody
+// on a file nobody owns without write permission.
+TEST(Info, DescribesAndConvertsAFileItMayNotWrite)
 {
     ORVELLE_REQUIRE_SAMPLES();
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root may write any file";
     TempDir dir;
-    fs::copy_file(test::SamplesDir() / "sox-16-stereo-s.wav", dir.file("ro.wav"));
-    fs::permissions(dir.file("ro.wav"), fs::perms::owner_read);
-    RunResult r = run({"info", "--json", dir.file("ro.wav")});
+    const std::string file = dir.file("ro.wav");
+    fs::copy_file(test::SamplesDir() / "sox-16-stereo-s.wav", file);
+    const Bytes original = test::ReadFileBytes(file);
+    std::string asUser;
+    if (::geteuid() == 0) {
+        if (std::system("command -v setpriv >/dev/null") != 0)
+            GTEST_SKIP() << "setpriv is needed to run as another user";
+        ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+        fs::permissions(dir.path(), fs::perms::all);
+        asUser = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+        const std::string tool = std::string(ORVELLE_BIN_DIR) + "/orvelle-cli";
+        if (std::system((asUser + " test -x " + quote(tool)).c_str()) != 0)
+            GTEST_SKIP() << "nobody may not run " << tool;
+    }
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    RunResult r = run({"info", "--json", file}, "", asUser);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(json::parse(r.out).at("samples"), 11025);
+    r = run({"convert", file}, "", asUser);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "converted " + file + "\n");
+    EXPECT_EQ(test::ReadFileBytes(dir.file("ro.org")), original);
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
 }
 
 TEST(Usage, ErrorsHelpAndVersion)
