@@ -29,12 +29,8 @@ int32_t MulDiv32RN(int32_t a, int32_t b, int32_t c)
 {
     if (c == 0)
         throw EDivByZero();
-    int64_t p = static_cast<int64_t>(a) * b;
-    int64_t q = p / c;
-    int64_t r = p % c;
-    // The remainder is doubled in 64 bits, so divisors of any size round correctly.
-    q += (2 * r) / c;
-    return fitOrRaise(q);
+    // A 32-bit product always fits 64 bits, so the 64-bit form is exact here.
+    return fitOrRaise(mulDivRound64(a, b, c));
 }
 
 int64_t mulDivRound64(int64_t a, int64_t b, int64_t c)
