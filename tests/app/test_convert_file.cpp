@@ -2,7 +2,6 @@
 // the expected layout, the backup, the companions left in the folder, and failures.
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -14,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "CrossCancelOracle.h"
 #include "TestSupport.h"
 #include "app/CoreSouece.h"
 #include "platform/Sysfile.h"
@@ -25,48 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
-
-// ---- the expected result, built from the rule's formulas --------------------------------
-
-int64_t expectedSample(int64_t a, int64_t b, int32_t p, int64_t lo, int64_t hi)
-{
-    const double x = std::nearbyint(static_cast<double>(a) - static_cast<double>(b * p) / 100.0);
-    return x < static_cast<double>(lo) ? lo : (x > static_cast<double>(hi) ? hi : static_cast<int64_t>(x));
-}
-
-int64_t loadLE(const Bytes& d, size_t at, int w)
-{
-    uint64_t v = 0;
-    for (int k = 0; k < w; ++k)
-        v |= static_cast<uint64_t>(d[at + k]) << (8 * k);
-    return static_cast<int64_t>(v << (64 - 8 * w)) >> (64 - 8 * w);
-}
-
-void storeLE(Bytes& d, size_t at, int w, int64_t v)
-{
-    for (int k = 0; k < w; ++k)
-        d[at + k] = static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * k));
-}
-
-Bytes convertData(Bytes d, int bits, int32_t p)
-{
-    if (bits == 8) {
-        for (size_t i = 0; i + 2 <= d.size(); i += 2) {
-            const int a = d[i] - 128, b = d[i + 1] - 128;
-            d[i] = static_cast<uint8_t>(expectedSample(a, b, p, -128, 127) + 128);
-            d[i + 1] = static_cast<uint8_t>(expectedSample(b, a, p, -128, 127) + 128);
-        }
-        return d;
-    }
-    const int w = bits / 8;
-    const int64_t hi = (int64_t{1} << (bits - 1)) - 1;
-    for (size_t i = 0; i + 2 * w <= d.size(); i += 2 * w) {
-        const int64_t a = loadLE(d, i, w), b = loadLE(d, i + w, w);
-        storeLE(d, i, w, expectedSample(a, b, p, -hi - 1, hi));
-        storeLE(d, i + w, w, expectedSample(b, a, p, -hi - 1, hi));
-    }
-    return d;
-}
 
 const char* const kInfoOrder[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM", "IDPI", "IENG",
     "IGNR", "IKEY", "ILGT", "IMED", "INAM", "IPLT", "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
@@ -152,7 +110,7 @@ Bytes expectedFile(const Bytes& original, const Source& s, int32_t p)
     test::PutLE32(fact, s.samples);
     Bytes chunks;
     putBody(chunks, "fmt ", fmt);
-    putBody(chunks, "data", convertData(data, s.bits, p));
+    putBody(chunks, "data", test::crossCancelData(data, s.bits, false, p));
     putBody(chunks, "fact", fact);
     for (const std::string& t : s.dispTexts) {
         Bytes body;

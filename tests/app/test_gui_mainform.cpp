@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "CrossCancelOracle.h"
 #include "TestSupport.h"
 #include "app/CoreSouece.h"
 #include "app/MainForm.h"
@@ -94,29 +95,7 @@ std::optional<Bytes> chunkBody(const Bytes& image, const char* id)
     return std::nullopt;
 }
 
-// The 16-bit rule in exact integer arithmetic: a - b * p / 100, an exact half to the
-// even integer, clamped to the sample range.
-int16_t CrossCancelled(int16_t a, int16_t b, int32_t p)
-{
-    const int64_t hundredfold = int64_t{a} * 100 - int64_t{b} * p;
-    int64_t q = hundredfold / 100;
-    int64_t r = hundredfold % 100;
-    if (r < 0) {
-        r += 100;
-        --q;
-    }
-    if (r > 50 || (r == 50 && q % 2 != 0))
-        ++q;
-    return static_cast<int16_t>(std::clamp<int64_t>(q, -32768, 32767));
-}
-
-Bytes expected16(const Frames& frames, int32_t p)
-{
-    Frames out;
-    for (const auto& [a, b] : frames)
-        out.emplace_back(CrossCancelled(a, b, p), CrossCancelled(b, a, p));
-    return samples16(out);
-}
+Bytes expected16(const Frames& frames, int32_t p) { return test::crossCancelData(samples16(frames), 16, false, p); }
 
 // The file was converted at `percent`: same format, cross-cancelled data, the original
 // kept under ".org", no temporary file left.
