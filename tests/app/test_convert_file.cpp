@@ -39,27 +39,13 @@ struct Source {
     std::vector<std::string> dispTexts;
 };
 
-// Top-level chunks of a clean RIFF file: (id, body offset, size).
-struct Chunk {
-    std::string id;
-    size_t at;
-    uint32_t size;
-};
-std::vector<Chunk> topChunks(const Bytes& f)
-{
-    std::vector<Chunk> out;
-    for (size_t p = 12; p + 8 <= f.size();) {
-        const uint32_t size = test::GetLE32(f, p + 4);
-        out.push_back({std::string(f.begin() + p, f.begin() + p + 4), p + 8, size});
-        p += 8 + size + (size & 1);
-    }
-    return out;
-}
+using test::Chunk;
+using test::TopLevelChunks;
 
 std::vector<std::string> dispTextsOf(const Bytes& f)
 {
     std::vector<std::string> texts;
-    for (const Chunk& c : topChunks(f))
+    for (const Chunk& c : TopLevelChunks(f))
         if (c.id == "DISP" && c.size > 4 && c.at + c.size <= f.size() && test::GetLE32(f, c.at) == 1)
             texts.emplace_back(reinterpret_cast<const char*>(f.data() + c.at + 4));
     return texts;
@@ -69,7 +55,7 @@ std::vector<std::string> dispTextsOf(const Bytes& f)
 Source describe(const Bytes& f)
 {
     Source s;
-    for (const Chunk& c : topChunks(f)) {
+    for (const Chunk& c : TopLevelChunks(f)) {
         if (c.id == "fmt ") {
             s.channels = test::GetLE16(f, c.at + 2);
             s.rate = test::GetLE32(f, c.at + 4);
@@ -80,14 +66,9 @@ Source describe(const Bytes& f)
             s.dataOffset = c.at;
             s.dataBytes = c.size / s.blockAlign * s.blockAlign;
             s.samples = static_cast<uint32_t>(s.dataBytes / s.blockAlign);
-        } else if (c.id == "LIST" && std::string(f.begin() + c.at, f.begin() + c.at + 4) == "INFO") {
-            for (size_t p = c.at + 4; p + 8 <= c.at + c.size;) {
-                const uint32_t n = test::GetLE32(f, p + 4);
-                s.info[std::string(f.begin() + p, f.begin() + p + 4)] = reinterpret_cast<const char*>(f.data() + p + 8);
-                p += 8 + n + (n & 1);
-            }
         }
     }
+    s.info = test::InfoTexts(f);
     s.dispTexts = dispTextsOf(f);
     return s;
 }

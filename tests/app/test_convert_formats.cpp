@@ -41,21 +41,6 @@ Bytes bodyOf(const Bytes& f, const Chunk& c) { return Bytes(f.begin() + c.at, f.
 const char* const kInfoOrder[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM", "IDPI", "IENG",
     "IGNR", "IKEY", "ILGT", "IMED", "INAM", "IPLT", "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
 
-std::map<std::string, std::string> infoTexts(const Bytes& f)
-{
-    std::map<std::string, std::string> info;
-    for (const Chunk& c : TopLevelChunks(f)) {
-        if (c.id != "LIST" || std::string(f.begin() + c.at, f.begin() + c.at + 4) != "INFO")
-            continue;
-        for (size_t p = c.at + 4; p + 8 <= c.at + c.size;) {
-            const uint32_t n = test::GetLE32(f, p + 4);
-            info[std::string(f.begin() + p, f.begin() + p + 4)] = reinterpret_cast<const char*>(f.data() + p + 8);
-            p += 8 + n + (n & 1);
-        }
-    }
-    return info;
-}
-
 // The samples' encoding, read from the record itself: tag 3, or extensible (0xFFFE)
 // whose sub-format GUID starts with 3, is float.
 bool isFloatFormat(const Bytes& fmt)
@@ -89,7 +74,7 @@ Bytes expectedImage(const Bytes& source, int32_t percent)
     test::PutChunk(chunks, "fmt ", record);
     test::PutChunk(chunks, "data", test::crossCancelData(samples, bits, isFloatFormat(record), percent));
     test::PutChunk(chunks, "fact", fact);
-    const std::map<std::string, std::string> info = infoTexts(source);
+    const std::map<std::string, std::string> info = test::InfoTexts(source);
     Bytes list{'I', 'N', 'F', 'O'};
     for (const char* id : kInfoOrder)
         if (auto it = info.find(id); it != info.end() && !it->second.empty()) {

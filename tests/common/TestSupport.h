@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -158,6 +160,33 @@ inline std::vector<Chunk> TopLevelChunks(const Bytes& f)
         p += 8 + size + (size & 1);
     }
     return out;
+}
+
+// The body of the first top-level chunk `id`, or nothing when there is none or its size
+// runs past the image.
+inline std::optional<Bytes> ChunkBody(const Bytes& f, const std::string& id)
+{
+    for (const Chunk& c : TopLevelChunks(f))
+        if (c.id == id)
+            return c.size <= f.size() - c.at ? std::optional<Bytes>(Bytes(f.begin() + c.at, f.begin() + c.at + c.size))
+                                             : std::nullopt;
+    return std::nullopt;
+}
+
+// The texts of every "LIST" "INFO" chunk of a clean image, by id.
+inline std::map<std::string, std::string> InfoTexts(const Bytes& f)
+{
+    std::map<std::string, std::string> info;
+    for (const Chunk& c : TopLevelChunks(f)) {
+        if (c.id != "LIST" || std::string(f.begin() + c.at, f.begin() + c.at + 4) != "INFO")
+            continue;
+        for (size_t p = c.at + 4; p + 8 <= c.at + c.size;) {
+            const uint32_t n = GetLE32(f, p + 4);
+            info[std::string(f.begin() + p, f.begin() + p + 4)] = reinterpret_cast<const char*>(f.data() + p + 8);
+            p += 8 + n + (n & 1);
+        }
+    }
+    return info;
 }
 
 } // namespace orvelle::test
