@@ -9,11 +9,14 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "util/LittleEndian.h"
 
 namespace orvelle::test {
 
@@ -77,26 +80,23 @@ private:
 };
 
 // Little-endian builders for hand-made RIFF images.
-inline void PutLE16(Bytes& b, uint32_t v)
-{
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-inline void PutLE32(Bytes& b, uint32_t v)
-{
-    PutLE16(b, v & 0xFFFF);
-    PutLE16(b, v >> 16);
-}
+inline void PutLE16(Bytes& b, uint32_t v) { appendLe16(b, static_cast<uint16_t>(v)); }
+inline void PutLE32(Bytes& b, uint32_t v) { appendLe32(b, v); }
 inline void PutId(Bytes& b, const char* id)
 {
     for (int i = 0; i < 4; ++i)
         b.push_back(static_cast<uint8_t>(id[i]));
 }
-inline uint32_t GetLE32(const Bytes& b, size_t at)
+// Reads outside the image throw std::out_of_range, so that a test reading a short image
+// fails loudly instead of seeing zeros.
+inline const uint8_t* bytesAt(const Bytes& b, size_t at, size_t n)
 {
-    return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 | static_cast<uint32_t>(b.at(at + 3)) << 24;
+    if (at > b.size() || b.size() - at < n)
+        throw std::out_of_range("read past the end of a test image");
+    return b.data() + at;
 }
-inline uint16_t GetLE16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b.at(at) | b.at(at + 1) << 8); }
+inline uint32_t GetLE32(const Bytes& b, size_t at) { return loadLe32(bytesAt(b, at, 4)); }
+inline uint16_t GetLE16(const Bytes& b, size_t at) { return loadLe16(bytesAt(b, at, 2)); }
 
 // A chunk: id, size, body, pad byte for an odd body.
 // Appends `more` to `b`. Written with resize and memcpy: g++ 12 at -O2 gives a false
