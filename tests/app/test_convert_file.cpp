@@ -26,9 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-const char* const kInfoOrder[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM", "IDPI", "IENG",
-    "IGNR", "IKEY", "ILGT", "IMED", "INAM", "IPLT", "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
-
 // What the engine makes of a source file.
 struct Source {
     uint16_t channels = 0, blockAlign = 0, bits = 0;
@@ -73,8 +70,6 @@ Source describe(const Bytes& f)
     return s;
 }
 
-void putBody(Bytes& b, const char* id, const Bytes& body) { test::PutChunk(b, id, body); }
-
 // The engine's layout: fmt (18 bytes), data, fact, DISP texts, LIST INFO in table order.
 Bytes expectedFile(const Bytes& original, const Source& s, int32_t p)
 {
@@ -90,29 +85,17 @@ Bytes expectedFile(const Bytes& original, const Source& s, int32_t p)
     Bytes fact;
     test::PutLE32(fact, s.samples);
     Bytes chunks;
-    putBody(chunks, "fmt ", fmt);
-    putBody(chunks, "data", test::crossCancelData(data, s.bits, false, p));
-    putBody(chunks, "fact", fact);
+    test::PutChunk(chunks, "fmt ", fmt);
+    test::PutChunk(chunks, "data", test::crossCancelData(data, s.bits, false, p));
+    test::PutChunk(chunks, "fact", fact);
     for (const std::string& t : s.dispTexts) {
         Bytes body;
         test::PutLE32(body, 1);
         body.insert(body.end(), t.begin(), t.end());
         body.push_back(0);
-        putBody(chunks, "DISP", body);
+        test::PutChunk(chunks, "DISP", body);
     }
-    Bytes list;
-    for (const char* id : kInfoOrder) {
-        auto it = s.info.find(id);
-        if (it == s.info.end() || it->second.empty())
-            continue;
-        Bytes text(it->second.begin(), it->second.end());
-        text.push_back(0);
-        putBody(list, id, text);
-    }
-    if (!list.empty()) {
-        list.insert(list.begin(), {'I', 'N', 'F', 'O'});
-        putBody(chunks, "LIST", list);
-    }
+    test::PutInfoList(chunks, s.info);
     return test::RiffWave(chunks);
 }
 

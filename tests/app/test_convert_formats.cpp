@@ -37,10 +37,6 @@ Chunk onlyChunk(const Bytes& f, const std::string& id)
 
 Bytes bodyOf(const Bytes& f, const Chunk& c) { return Bytes(f.begin() + c.at, f.begin() + c.at + c.size); }
 
-// INFO ids in the order the engine writes them.
-const char* const kInfoOrder[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM", "IDPI", "IENG",
-    "IGNR", "IKEY", "ILGT", "IMED", "INAM", "IPLT", "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
-
 // The samples' encoding, read from the record itself: tag 3, or extensible (0xFFFE)
 // whose sub-format GUID starts with 3, is float.
 bool isFloatFormat(const Bytes& fmt)
@@ -74,16 +70,7 @@ Bytes expectedImage(const Bytes& source, int32_t percent)
     test::PutChunk(chunks, "fmt ", record);
     test::PutChunk(chunks, "data", test::crossCancelData(samples, bits, isFloatFormat(record), percent));
     test::PutChunk(chunks, "fact", fact);
-    const std::map<std::string, std::string> info = test::InfoTexts(source);
-    Bytes list{'I', 'N', 'F', 'O'};
-    for (const char* id : kInfoOrder)
-        if (auto it = info.find(id); it != info.end() && !it->second.empty()) {
-            Bytes text(it->second.begin(), it->second.end());
-            text.push_back(0);
-            test::PutChunk(list, id, text);
-        }
-    if (list.size() > 4)
-        test::PutChunk(chunks, "LIST", list);
+    test::PutInfoList(chunks, test::InfoTexts(source));
     return test::RiffWave(chunks);
 }
 

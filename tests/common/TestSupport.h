@@ -189,4 +189,23 @@ inline std::map<std::string, std::string> InfoTexts(const Bytes& f)
     return info;
 }
 
+// The INFO ids of the metadata table, in its order, which is the order the engine writes them.
+inline constexpr const char* kInfoIds[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM", "IDPI",
+    "IENG", "IGNR", "IKEY", "ILGT", "IMED", "INAM", "IPLT", "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
+
+// Appends the "LIST" "INFO" chunk the engine writes for `info`: the ids that have a text,
+// in table order, each text ending in a NUL; nothing when no id has one.
+inline void PutInfoList(Bytes& chunks, const std::map<std::string, std::string>& info)
+{
+    Bytes list{'I', 'N', 'F', 'O'};
+    for (const char* id : kInfoIds)
+        if (auto it = info.find(id); it != info.end() && !it->second.empty()) {
+            Bytes text(it->second.begin(), it->second.end());
+            text.push_back(0);
+            PutChunk(list, id, text);
+        }
+    if (list.size() > 4)
+        PutChunk(chunks, "LIST", list);
+}
+
 } // namespace orvelle::test
