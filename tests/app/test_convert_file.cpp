@@ -99,14 +99,6 @@ Bytes expectedFile(const Bytes& original, const Source& s, int32_t p)
     return test::RiffWave(chunks);
 }
 
-std::set<std::string> listing(const fs::path& dir)
-{
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.insert(e.path().filename().string());
-    return names;
-}
-
 nlohmann::json expectedTable()
 {
     std::ifstream in(test::SamplesDir() / "expected.json");
@@ -160,7 +152,7 @@ TEST(ConvertFile, EveryPcmSampleAtZeroThirtyAndHundred)
             ASSERT_TRUE(form.ConvertFile(s.name, p));
             EXPECT_EQ(s.nowBytes(), expectedFile(original, fromJson(e, original), p));
             EXPECT_EQ(s.orgBytes(), original);
-            EXPECT_EQ(listing(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
+            EXPECT_EQ(test::FileNamesIn(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
         }
         ++converted;
     }
@@ -213,7 +205,7 @@ TEST(ConvertFile, OddWidthIsRefusedBeforeAnythingIsWritten)
             EXPECT_NE(std::string(e.what()).find(std::to_string(bits) + "-bit"), std::string::npos) << e.what();
         }
         EXPECT_EQ(s.nowBytes(), s.original);
-        EXPECT_EQ(listing(s.dir.path()), std::set<std::string>{"in.wav"});
+        EXPECT_EQ(test::FileNamesIn(s.dir.path()), std::set<std::string>{"in.wav"});
     }
 }
 
@@ -272,7 +264,7 @@ TEST(ConvertFile, RepeatedConversionKeepsTheFirstBackup)
     ASSERT_TRUE(form.ConvertFile(s.name, 30));
     EXPECT_EQ(s.orgBytes(), original);
     EXPECT_EQ(s.nowBytes(), expectedFile(first, describe(first), 30));
-    EXPECT_EQ(listing(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
+    EXPECT_EQ(test::FileNamesIn(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
 }
 
 TEST(ConvertFile, ExistingTemporaryFileIsReplaced)
@@ -282,7 +274,7 @@ TEST(ConvertFile, ExistingTemporaryFileIsReplaced)
     test::WriteFileBytes(s.tmpName(), Bytes(100000, 0xEE));
     ASSERT_TRUE(TCoreForm().ConvertFile(s.name, 30));
     EXPECT_EQ(s.nowBytes(), expectedFile(original, describe(original), 30));
-    EXPECT_EQ(listing(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
+    EXPECT_EQ(test::FileNamesIn(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
 }
 
 TEST(ConvertFile, NonPcmReturnsFalseAndChangesNothing)
@@ -292,7 +284,7 @@ TEST(ConvertFile, NonPcmReturnsFalseAndChangesNothing)
         Scratch s(test::ReadFileBytes(test::SamplesDir() / file));
         EXPECT_FALSE(TCoreForm().ConvertFile(s.name, 30)) << file;
         EXPECT_EQ(s.nowBytes(), s.original) << file;
-        EXPECT_EQ(listing(s.dir.path()), std::set<std::string>{"in.wav"}) << file;
+        EXPECT_EQ(test::FileNamesIn(s.dir.path()), std::set<std::string>{"in.wav"}) << file;
     }
 }
 
@@ -314,7 +306,7 @@ TEST(ConvertFile, NamesWithoutExtensionAndDottedFolders)
     const Bytes original = handMade(1, 16, {1, 0, 2, 0});
     test::WriteFileBytes(name, original);
     ASSERT_TRUE(TCoreForm().ConvertFile(name, 30));
-    EXPECT_EQ(listing(dir.path() / "a.b"), (std::set<std::string>{"song", "song.org"}));
+    EXPECT_EQ(test::FileNamesIn(dir.path() / "a.b"), (std::set<std::string>{"song", "song.org"}));
     EXPECT_EQ(test::ReadFileBytes(name + ".org"), original);
 }
 
@@ -324,7 +316,7 @@ TEST(ConvertFile, SourcesNamedLikeTheirCompanionsAreRefused)
         Scratch s(handMade(2, 16, Bytes(8, 1)), as);
         EXPECT_THROW(TCoreForm().ConvertFile(s.name, 30), EMMWaveError) << as;
         EXPECT_EQ(s.nowBytes(), s.original) << as;
-        EXPECT_EQ(listing(s.dir.path()), std::set<std::string>{as});
+        EXPECT_EQ(test::FileNamesIn(s.dir.path()), std::set<std::string>{as});
     }
 }
 
@@ -344,7 +336,7 @@ TEST(ConvertFile, MissingOrBrokenFilesRaise)
     EXPECT_THROW(TCoreForm().ConvertFile(dir.file("none.wav"), 30), EMMWaveError);
     test::WriteFileBytes(dir.file("text.wav"), Bytes{'h', 'e', 'l', 'l', 'o'});
     EXPECT_THROW(TCoreForm().ConvertFile(dir.file("text.wav"), 30), EMMWaveError);
-    EXPECT_EQ(listing(dir.path()), std::set<std::string>{"text.wav"});
+    EXPECT_EQ(test::FileNamesIn(dir.path()), std::set<std::string>{"text.wav"});
 }
 
 // ---- failure injection ---------------------------------------------------------------------
@@ -722,7 +714,7 @@ TEST_F(ConvertFailure, DataEndingEarlyDeletesTheTemporaryFile)
             EXPECT_STREQ(e.what(), "Error reading wave file");
         }
         EXPECT_EQ(s.nowBytes(), Bytes(c.file.begin(), c.file.begin() + static_cast<std::ptrdiff_t>(c.to)));
-        EXPECT_EQ(listing(s.dir.path()), std::set<std::string>{"in.wav"}) << c.to;
+        EXPECT_EQ(test::FileNamesIn(s.dir.path()), std::set<std::string>{"in.wav"}) << c.to;
     }
 }
 

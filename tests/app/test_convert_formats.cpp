@@ -106,14 +106,6 @@ Bytes standardGuid(uint16_t tag)
     return g;
 }
 
-std::set<std::string> listing(const fs::path& dir)
-{
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.insert(e.path().filename().string());
-    return names;
-}
-
 bool haveSox() { return std::system("command -v sox >/dev/null 2>&1") == 0; }
 
 // A two-tone file from sox: `format` as sox's options (channels, bits, encoding).
@@ -138,7 +130,7 @@ void expectConverted(const Bytes& original)
         ASSERT_TRUE(TCoreForm().ConvertFile(name, p));
         EXPECT_EQ(test::ReadFileBytes(name), expectedImage(original, p));
         EXPECT_EQ(test::ReadFileBytes(dir.file("in.org")), original);
-        EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
+        EXPECT_EQ(test::FileNamesIn(dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
     }
 }
 
@@ -278,7 +270,7 @@ TEST(ConvertFormats, OtherFormatsAreLeftAlone)
         test::WriteFileBytes(dir.file("in.wav"), c.bytes);
         EXPECT_FALSE(TCoreForm().ConvertFile(dir.file("in.wav"), 30));
         EXPECT_EQ(test::ReadFileBytes(dir.file("in.wav")), c.bytes);
-        EXPECT_EQ(listing(dir.path()), std::set<std::string>{"in.wav"});
+        EXPECT_EQ(test::FileNamesIn(dir.path()), std::set<std::string>{"in.wav"});
     }
 }
 
@@ -323,7 +315,7 @@ TEST(ConvertFormats, UnsupportedWidthsAreRefused)
             EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
         }
         EXPECT_EQ(test::ReadFileBytes(dir.file("in.wav")), original);
-        EXPECT_EQ(listing(dir.path()), std::set<std::string>{"in.wav"});
+        EXPECT_EQ(test::FileNamesIn(dir.path()), std::set<std::string>{"in.wav"});
     }
 }
 

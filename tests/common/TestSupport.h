@@ -9,6 +9,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
@@ -78,6 +79,15 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The names of the entries of `dir`.
+inline std::set<std::string> FileNamesIn(const std::filesystem::path& dir)
+{
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.insert(e.path().filename().string());
+    return names;
+}
 
 // Little-endian builders for hand-made RIFF images.
 inline void PutLE16(Bytes& b, uint32_t v) { appendLe16(b, static_cast<uint16_t>(v)); }
