@@ -26,17 +26,13 @@ int64_t Ref8(uint8_t a, uint8_t b, int32_t p) { return crossCancelInteger(a - 12
 // Little-endian samples of `bytes` bytes each.
 int64_t GetSample(const std::vector<uint8_t>& buf, size_t i, int bytes)
 {
-    uint64_t v = 0;
-    for (int k = 0; k < bytes; ++k)
-        v |= static_cast<uint64_t>(buf[i * bytes + k]) << (8 * k);
-    const int shift = 64 - 8 * bytes;
-    return static_cast<int64_t>(v << shift) >> shift;
+    return test::loadSignedLe(buf.data() + i * static_cast<size_t>(bytes), bytes);
 }
 
 void PutSample(std::vector<uint8_t>& buf, int64_t v, int bytes)
 {
-    for (int k = 0; k < bytes; ++k)
-        buf.push_back(static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * k)));
+    buf.resize(buf.size() + static_cast<size_t>(bytes));
+    test::storeSignedLe(buf.data() + buf.size() - static_cast<size_t>(bytes), bytes, v);
 }
 
 // Random bit patterns: every class of value, in proportion to its share of the codes.
