@@ -11,19 +11,13 @@
 #include <benchmark/benchmark.h>
 
 #include "app/Crosscancel.h"
+#include "bench/BenchSupport.h"
 
 namespace {
 
 constexpr int32_t kBlock = 4096;
 
-std::vector<uint8_t> NoiseBlock()
-{
-    std::vector<uint8_t> b(kBlock);
-    std::mt19937 rng(7);
-    for (auto& x : b)
-        x = static_cast<uint8_t>(rng());
-    return b;
-}
+std::vector<uint8_t> NoiseBlock() { return orvelle::bench::noiseBlock(kBlock); }
 
 template <typename T> std::vector<uint8_t> FloatBlock()
 {

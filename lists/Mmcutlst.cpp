@@ -1,10 +1,5 @@
 #include "lists/Mmcutlst.h"
 
-#include <algorithm>
-#include <utility>
-
-#include "platform/Exceptions.h"
-
 namespace orvelle {
 
 TMMCutList::TMMCutList() = default;
@@ -16,54 +11,33 @@ TMMCutList::~TMMCutList()
     Clear();
 }
 
-void TMMCutList::Error() const { throw EListError(SListIndexError); }
+void TMMCutList::Error() const { raiseListIndexError(); }
 
 void TMMCutList::refuseIndex() const
 {
     Error();
-    throw EListError(SListIndexError);
+    raiseListIndexError();
 }
 
-void TMMCutList::Grow()
-{
-    int32_t step = 4;
-    if (capacity_ > 8)
-        step = 16;
-    else if (capacity_ > 4)
-        step = 8;
-    // The last step is cut short at the maximum so the final entries stay reachable.
-    SetCapacity(std::min(capacity_ + step, kMaxCutListSize));
-}
+void TMMCutList::Grow() { SetCapacity(grownListCapacity(Capacity())); }
 
 void TMMCutList::SetCapacity(int32_t newCapacity)
 {
-    if (newCapacity < count_ || newCapacity > kMaxCutListSize)
+    if (newCapacity < Count() || newCapacity > kMaxListSize)
         refuseIndex();
-    if (newCapacity == capacity_)
-        return;
-    std::unique_ptr<TMMCutRegion[]> fresh;
-    if (newCapacity > 0) {
-        fresh = std::make_unique<TMMCutRegion[]>(static_cast<size_t>(newCapacity)); // may throw; nothing changed yet
-        std::copy_n(items_.get(), count_, fresh.get());
-    }
-    items_ = std::move(fresh);
-    capacity_ = newCapacity;
+    items_.setCapacity(newCapacity);
 }
 
 void TMMCutList::SetCount(int32_t newCount)
 {
-    if (newCount < 0 || newCount > kMaxCutListSize)
+    if (newCount < 0 || newCount > kMaxListSize)
         refuseIndex();
-    if (newCount > capacity_)
-        SetCapacity(newCount);
-    if (newCount > count_)
-        std::fill(items_.get() + count_, items_.get() + newCount, TMMCutRegion{});
-    count_ = newCount;
+    items_.setCount(newCount);
 }
 
 int32_t TMMCutList::Add(const TMMCutRegion& region)
 {
-    const int32_t index = count_;
+    const int32_t index = Count();
     Insert(index, region);
     return index;
 }
@@ -71,33 +45,30 @@ int32_t TMMCutList::Add(const TMMCutRegion& region)
 void TMMCutList::Insert(int32_t index, const TMMCutRegion& region)
 {
     // A full list at the maximum size is refused before anything is sent.
-    if (index < 0 || index > count_ || count_ == kMaxCutListSize)
+    if (index < 0 || index > Count() || Count() == kMaxListSize)
         refuseIndex();
     const TMMCutRegion copy = region; // `region` may live in the storage about to be reallocated
     Changing();
-    if (count_ == capacity_)
+    if (Count() == Capacity())
         Grow();
-    if (count_ == capacity_) // a Grow override that made no room
+    if (Count() == Capacity()) // a Grow override that made no room
         refuseIndex();
-    std::copy_backward(items_.get() + index, items_.get() + count_, items_.get() + count_ + 1);
-    items_[index] = copy;
-    ++count_;
+    items_.insert(index, copy);
     Changed();
 }
 
 void TMMCutList::Delete(int32_t index)
 {
-    if (index < 0 || index >= count_)
+    if (index < 0 || index >= Count())
         refuseIndex();
     Changing();
-    --count_;
-    std::copy(items_.get() + index + 1, items_.get() + count_ + 1, items_.get() + index);
+    items_.erase(index);
     Changed();
 }
 
 void TMMCutList::Put(int32_t index, const TMMCutRegion& region)
 {
-    if (index < 0 || index >= count_)
+    if (index < 0 || index >= Count())
         refuseIndex();
     const TMMCutRegion copy = region;
     Changing();
@@ -107,25 +78,25 @@ void TMMCutList::Put(int32_t index, const TMMCutRegion& region)
 
 TMMCutRegion& TMMCutList::Get(int32_t index)
 {
-    if (index < 0 || index >= count_)
+    if (index < 0 || index >= Count())
         refuseIndex();
     return items_[index];
 }
 
 const TMMCutRegion& TMMCutList::Get(int32_t index) const
 {
-    if (index < 0 || index >= count_)
+    if (index < 0 || index >= Count())
         refuseIndex();
     return items_[index];
 }
 
 TMMCutRegion& TMMCutList::First() { return Get(0); }
 
-TMMCutRegion& TMMCutList::Last() { return Get(count_ - 1); }
+TMMCutRegion& TMMCutList::Last() { return Get(Count() - 1); }
 
 int32_t TMMCutList::IndexOf(const TMMCutRegion& region) const
 {
-    for (int32_t i = 0; i < count_; ++i)
+    for (int32_t i = 0; i < Count(); ++i)
         if (items_[i].StartPos == region.StartPos && items_[i].Length == region.Length)
             return i;
     return -1;
@@ -142,21 +113,20 @@ int32_t TMMCutList::Remove(const TMMCutRegion& region)
 void TMMCutList::Clear()
 {
     Changing();
-    count_ = 0;
-    SetCapacity(0);
+    items_.clear();
     Changed();
 }
 
 TMMCutList* TMMCutList::Expand()
 {
-    if (count_ == capacity_)
+    if (Count() == Capacity())
         Grow();
     return this;
 }
 
 void TMMCutList::SetParams(int32_t index, int32_t start, int32_t length)
 {
-    if (index < 0 || index >= count_)
+    if (index < 0 || index >= Count())
         refuseIndex();
     BeginUpdate();
     try {
@@ -207,27 +177,13 @@ void TMMCutList::Changing()
 
 int32_t TMMCutList::LocateRegion(int32_t position) const
 {
-    if (count_ == 0)
-        return -1;
-    if (items_[count_ - 1].StartPos <= position)
-        return count_;
-    int32_t lo = 0;
-    int32_t hi = count_ - 1;
-    int32_t mid = hi / 2;
-    while (hi > lo) {
-        if (items_[mid].StartPos <= position)
-            lo = mid + 1;
-        else
-            hi = mid;
-        mid = (lo + hi) / 2;
-    }
-    return mid;
+    return locateInsertionPoint(items_.data(), Count(), position, [](const TMMCutRegion& r) { return r.StartPos; });
 }
 
 int32_t TMMCutList::FindRegion(int32_t position) const
 {
     const int32_t i = LocateRegion(position);
-    if (i <= 0 || i > count_)
+    if (i <= 0 || i > Count())
         return -1;
     const TMMCutRegion& candidate = items_[i - 1];
     // The end is formed in 64 bits: StartPos + Length may not fit 32.
@@ -242,7 +198,7 @@ bool TMMCutList::AddRegion(const TMMCutRegion& region)
     if (!QueryRegion(region.StartPos))
         return false;
     const int32_t i = LocateRegion(region.StartPos);
-    if (i < 0 || i >= count_)
+    if (i < 0 || i >= Count())
         Add(region);
     else
         Insert(i, region);

@@ -1,8 +1,8 @@
 #pragma once
 // An ordered, growable list of regions of a wave (first sample and length).
 #include <cstdint>
-#include <memory>
 
+#include "lists/Mmlistrules.h"
 #include "lists/Mmobject.h"
 
 namespace orvelle {
@@ -15,7 +15,7 @@ struct TMMCutRegion {
     uint32_t Reserved;
 };
 
-inline constexpr int32_t kMaxCutListSize = 134217727;
+inline constexpr int32_t kMaxCutListSize = kMaxListSize;
 
 class TMMCutList : public TMMObject {
 public:
@@ -24,8 +24,8 @@ public:
     TMMCutList(const TMMCutList&) = delete;
     TMMCutList& operator=(const TMMCutList&) = delete;
 
-    int32_t Count() const { return count_; }
-    int32_t Capacity() const { return capacity_; }
+    int32_t Count() const { return items_.count(); }
+    int32_t Capacity() const { return items_.capacity(); }
 
     int32_t Add(const TMMCutRegion& region);
     void Insert(int32_t index, const TMMCutRegion& region);
@@ -72,9 +72,7 @@ protected:
 private:
     [[noreturn]] void refuseIndex() const;
 
-    std::unique_ptr<TMMCutRegion[]> items_;
-    int32_t count_ = 0;
-    int32_t capacity_ = 0;
+    ListStorage<TMMCutRegion> items_;
 };
 
 } // namespace orvelle

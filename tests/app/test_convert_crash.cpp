@@ -60,14 +60,6 @@ std::vector<Bytes> conversionChain(const Bytes& original)
     return chain;
 }
 
-std::set<std::string> listing(const fs::path& dir)
-{
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.insert(e.path().filename().string());
-    return names;
-}
-
 // One folder with "in.wav" and, as a case wants, an older backup and a leftover temporary file.
 struct Folder {
     test::TempDir dir;
@@ -75,7 +67,7 @@ struct Folder {
     std::string org = dir.file("in.org");
     std::string tmp = dir.file("in.tmp");
     Bytes at(const std::string& file) const { return test::ReadFileBytes(file); }
-    std::set<std::string> names() const { return listing(dir.path()); }
+    std::set<std::string> names() const { return test::FileNamesIn(dir.path()); }
 };
 
 struct StartState {

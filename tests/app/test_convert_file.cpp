@@ -2,7 +2,6 @@
 // the expected layout, the backup, the companions left in the folder, and failures.
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -14,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "CrossCancelOracle.h"
 #include "TestSupport.h"
 #include "app/CoreSouece.h"
 #include "platform/Sysfile.h"
@@ -26,51 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-// ---- the expected result, built from the rule's formulas --------------------------------
-
-int64_t expectedSample(int64_t a, int64_t b, int32_t p, int64_t lo, int64_t hi)
-{
-    const double x = std::nearbyint(static_cast<double>(a) - static_cast<double>(b * p) / 100.0);
-    return x < static_cast<double>(lo) ? lo : (x > static_cast<double>(hi) ? hi : static_cast<int64_t>(x));
-}
-
-int64_t loadLE(const Bytes& d, size_t at, int w)
-{
-    uint64_t v = 0;
-    for (int k = 0; k < w; ++k)
-        v |= static_cast<uint64_t>(d[at + k]) << (8 * k);
-    return static_cast<int64_t>(v << (64 - 8 * w)) >> (64 - 8 * w);
-}
-
-void storeLE(Bytes& d, size_t at, int w, int64_t v)
-{
-    for (int k = 0; k < w; ++k)
-        d[at + k] = static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * k));
-}
-
-Bytes convertData(Bytes d, int bits, int32_t p)
-{
-    if (bits == 8) {
-        for (size_t i = 0; i + 2 <= d.size(); i += 2) {
-            const int a = d[i] - 128, b = d[i + 1] - 128;
-            d[i] = static_cast<uint8_t>(expectedSample(a, b, p, -128, 127) + 128);
-            d[i + 1] = static_cast<uint8_t>(expectedSample(b, a, p, -128, 127) + 128);
-        }
-        return d;
-    }
-    const int w = bits / 8;
-    const int64_t hi = (int64_t{1} << (bits - 1)) - 1;
-    for (size_t i = 0; i + 2 * w <= d.size(); i += 2 * w) {
-        const int64_t a = loadLE(d, i, w), b = loadLE(d, i + w, w);
-        storeLE(d, i, w, expectedSample(a, b, p, -hi - 1, hi));
-        storeLE(d, i + w, w, expectedSample(b, a, p, -hi - 1, hi));
-    }
-    return d;
-}
-
-const char* const kInfoOrder[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM", "IDPI", "IENG",
-    "IGNR", "IKEY", "ILGT", "IMED", "INAM", "IPLT", "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
-
 // What the engine makes of a source file.
 struct Source {
     uint16_t channels = 0, blockAlign = 0, bits = 0;
@@ -81,27 +36,13 @@ struct Source {
     std::vector<std::string> dispTexts;
 };
 
-// Top-level chunks of a clean RIFF file: (id, body offset, size).
-struct Chunk {
-    std::string id;
-    size_t at;
-    uint32_t size;
-};
-std::vector<Chunk> topChunks(const Bytes& f)
-{
-    std::vector<Chunk> out;
-    for (size_t p = 12; p + 8 <= f.size();) {
-        const uint32_t size = test::GetLE32(f, p + 4);
-        out.push_back({std::string(f.begin() + p, f.begin() + p + 4), p + 8, size});
-        p += 8 + size + (size & 1);
-    }
-    return out;
-}
+using test::Chunk;
+using test::TopLevelChunks;
 
 std::vector<std::string> dispTextsOf(const Bytes& f)
 {
     std::vector<std::string> texts;
-    for (const Chunk& c : topChunks(f))
+    for (const Chunk& c : TopLevelChunks(f))
         if (c.id == "DISP" && c.size > 4 && c.at + c.size <= f.size() && test::GetLE32(f, c.at) == 1)
             texts.emplace_back(reinterpret_cast<const char*>(f.data() + c.at + 4));
     return texts;
@@ -111,7 +52,7 @@ std::vector<std::string> dispTextsOf(const Bytes& f)
 Source describe(const Bytes& f)
 {
     Source s;
-    for (const Chunk& c : topChunks(f)) {
+    for (const Chunk& c : TopLevelChunks(f)) {
         if (c.id == "fmt ") {
             s.channels = test::GetLE16(f, c.at + 2);
             s.rate = test::GetLE32(f, c.at + 4);
@@ -122,19 +63,12 @@ Source describe(const Bytes& f)
             s.dataOffset = c.at;
             s.dataBytes = c.size / s.blockAlign * s.blockAlign;
             s.samples = static_cast<uint32_t>(s.dataBytes / s.blockAlign);
-        } else if (c.id == "LIST" && std::string(f.begin() + c.at, f.begin() + c.at + 4) == "INFO") {
-            for (size_t p = c.at + 4; p + 8 <= c.at + c.size;) {
-                const uint32_t n = test::GetLE32(f, p + 4);
-                s.info[std::string(f.begin() + p, f.begin() + p + 4)] = reinterpret_cast<const char*>(f.data() + p + 8);
-                p += 8 + n + (n & 1);
-            }
         }
     }
+    s.info = test::InfoTexts(f);
     s.dispTexts = dispTextsOf(f);
     return s;
 }
-
-void putBody(Bytes& b, const char* id, const Bytes& body) { test::PutChunk(b, id, body); }
 
 // The engine's layout: fmt (18 bytes), data, fact, DISP texts, LIST INFO in table order.
 Bytes expectedFile(const Bytes& original, const Source& s, int32_t p)
@@ -151,38 +85,18 @@ Bytes expectedFile(const Bytes& original, const Source& s, int32_t p)
     Bytes fact;
     test::PutLE32(fact, s.samples);
     Bytes chunks;
-    putBody(chunks, "fmt ", fmt);
-    putBody(chunks, "data", convertData(data, s.bits, p));
-    putBody(chunks, "fact", fact);
+    test::PutChunk(chunks, "fmt ", fmt);
+    test::PutChunk(chunks, "data", test::crossCancelData(data, s.bits, false, p));
+    test::PutChunk(chunks, "fact", fact);
     for (const std::string& t : s.dispTexts) {
         Bytes body;
         test::PutLE32(body, 1);
         body.insert(body.end(), t.begin(), t.end());
         body.push_back(0);
-        putBody(chunks, "DISP", body);
+        test::PutChunk(chunks, "DISP", body);
     }
-    Bytes list;
-    for (const char* id : kInfoOrder) {
-        auto it = s.info.find(id);
-        if (it == s.info.end() || it->second.empty())
-            continue;
-        Bytes text(it->second.begin(), it->second.end());
-        text.push_back(0);
-        putBody(list, id, text);
-    }
-    if (!list.empty()) {
-        list.insert(list.begin(), {'I', 'N', 'F', 'O'});
-        putBody(chunks, "LIST", list);
-    }
+    test::PutInfoList(chunks, s.info);
     return test::RiffWave(chunks);
-}
-
-std::set<std::string> listing(const fs::path& dir)
-{
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.insert(e.path().filename().string());
-    return names;
 }
 
 nlohmann::json expectedTable()
@@ -238,7 +152,7 @@ TEST(ConvertFile, EveryPcmSampleAtZeroThirtyAndHundred)
             ASSERT_TRUE(form.ConvertFile(s.name, p));
             EXPECT_EQ(s.nowBytes(), expectedFile(original, fromJson(e, original), p));
             EXPECT_EQ(s.orgBytes(), original);
-            EXPECT_EQ(listing(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
+            EXPECT_EQ(test::FileNamesIn(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
         }
         ++converted;
     }
@@ -291,7 +205,7 @@ TEST(ConvertFile, OddWidthIsRefusedBeforeAnythingIsWritten)
             EXPECT_NE(std::string(e.what()).find(std::to_string(bits) + "-bit"), std::string::npos) << e.what();
         }
         EXPECT_EQ(s.nowBytes(), s.original);
-        EXPECT_EQ(listing(s.dir.path()), std::set<std::string>{"in.wav"});
+        EXPECT_EQ(test::FileNamesIn(s.dir.path()), std::set<std::string>{"in.wav"});
     }
 }
 
@@ -350,7 +264,7 @@ TEST(ConvertFile, RepeatedConversionKeepsTheFirstBackup)
     ASSERT_TRUE(form.ConvertFile(s.name, 30));
     EXPECT_EQ(s.orgBytes(), original);
     EXPECT_EQ(s.nowBytes(), expectedFile(first, describe(first), 30));
-    EXPECT_EQ(listing(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
+    EXPECT_EQ(test::FileNamesIn(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
 }
 
 TEST(ConvertFile, ExistingTemporaryFileIsReplaced)
@@ -360,7 +274,7 @@ TEST(ConvertFile, ExistingTemporaryFileIsReplaced)
     test::WriteFileBytes(s.tmpName(), Bytes(100000, 0xEE));
     ASSERT_TRUE(TCoreForm().ConvertFile(s.name, 30));
     EXPECT_EQ(s.nowBytes(), expectedFile(original, describe(original), 30));
-    EXPECT_EQ(listing(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
+    EXPECT_EQ(test::FileNamesIn(s.dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
 }
 
 TEST(ConvertFile, NonPcmReturnsFalseAndChangesNothing)
@@ -370,7 +284,7 @@ TEST(ConvertFile, NonPcmReturnsFalseAndChangesNothing)
         Scratch s(test::ReadFileBytes(test::SamplesDir() / file));
         EXPECT_FALSE(TCoreForm().ConvertFile(s.name, 30)) << file;
         EXPECT_EQ(s.nowBytes(), s.original) << file;
-        EXPECT_EQ(listing(s.dir.path()), std::set<std::string>{"in.wav"}) << file;
+        EXPECT_EQ(test::FileNamesIn(s.dir.path()), std::set<std::string>{"in.wav"}) << file;
     }
 }
 
@@ -392,7 +306,7 @@ TEST(ConvertFile, NamesWithoutExtensionAndDottedFolders)
     const Bytes original = handMade(1, 16, {1, 0, 2, 0});
     test::WriteFileBytes(name, original);
     ASSERT_TRUE(TCoreForm().ConvertFile(name, 30));
-    EXPECT_EQ(listing(dir.path() / "a.b"), (std::set<std::string>{"song", "song.org"}));
+    EXPECT_EQ(test::FileNamesIn(dir.path() / "a.b"), (std::set<std::string>{"song", "song.org"}));
     EXPECT_EQ(test::ReadFileBytes(name + ".org"), original);
 }
 
@@ -402,7 +316,7 @@ TEST(ConvertFile, SourcesNamedLikeTheirCompanionsAreRefused)
         Scratch s(handMade(2, 16, Bytes(8, 1)), as);
         EXPECT_THROW(TCoreForm().ConvertFile(s.name, 30), EMMWaveError) << as;
         EXPECT_EQ(s.nowBytes(), s.original) << as;
-        EXPECT_EQ(listing(s.dir.path()), std::set<std::string>{as});
+        EXPECT_EQ(test::FileNamesIn(s.dir.path()), std::set<std::string>{as});
     }
 }
 
@@ -422,7 +336,7 @@ TEST(ConvertFile, MissingOrBrokenFilesRaise)
     EXPECT_THROW(TCoreForm().ConvertFile(dir.file("none.wav"), 30), EMMWaveError);
     test::WriteFileBytes(dir.file("text.wav"), Bytes{'h', 'e', 'l', 'l', 'o'});
     EXPECT_THROW(TCoreForm().ConvertFile(dir.file("text.wav"), 30), EMMWaveError);
-    EXPECT_EQ(listing(dir.path()), std::set<std::string>{"text.wav"});
+    EXPECT_EQ(test::FileNamesIn(dir.path()), std::set<std::string>{"text.wav"});
 }
 
 // ---- failure injection ---------------------------------------------------------------------
@@ -800,7 +714,7 @@ TEST_F(ConvertFailure, DataEndingEarlyDeletesTheTemporaryFile)
             EXPECT_STREQ(e.what(), "Error reading wave file");
         }
         EXPECT_EQ(s.nowBytes(), Bytes(c.file.begin(), c.file.begin() + static_cast<std::ptrdiff_t>(c.to)));
-        EXPECT_EQ(listing(s.dir.path()), std::set<std::string>{"in.wav"}) << c.to;
+        EXPECT_EQ(test::FileNamesIn(s.dir.path()), std::set<std::string>{"in.wav"}) << c.to;
     }
 }
 

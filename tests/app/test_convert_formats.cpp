@@ -37,25 +37,6 @@ Chunk onlyChunk(const Bytes& f, const std::string& id)
 
 Bytes bodyOf(const Bytes& f, const Chunk& c) { return Bytes(f.begin() + c.at, f.begin() + c.at + c.size); }
 
-// INFO ids in the order the engine writes them.
-const char* const kInfoOrder[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM", "IDPI", "IENG",
-    "IGNR", "IKEY", "ILGT", "IMED", "INAM", "IPLT", "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
-
-std::map<std::string, std::string> infoTexts(const Bytes& f)
-{
-    std::map<std::string, std::string> info;
-    for (const Chunk& c : TopLevelChunks(f)) {
-        if (c.id != "LIST" || std::string(f.begin() + c.at, f.begin() + c.at + 4) != "INFO")
-            continue;
-        for (size_t p = c.at + 4; p + 8 <= c.at + c.size;) {
-            const uint32_t n = test::GetLE32(f, p + 4);
-            info[std::string(f.begin() + p, f.begin() + p + 4)] = reinterpret_cast<const char*>(f.data() + p + 8);
-            p += 8 + n + (n & 1);
-        }
-    }
-    return info;
-}
-
 // The samples' encoding, read from the record itself: tag 3, or extensible (0xFFFE)
 // whose sub-format GUID starts with 3, is float.
 bool isFloatFormat(const Bytes& fmt)
@@ -89,16 +70,7 @@ Bytes expectedImage(const Bytes& source, int32_t percent)
     test::PutChunk(chunks, "fmt ", record);
     test::PutChunk(chunks, "data", test::crossCancelData(samples, bits, isFloatFormat(record), percent));
     test::PutChunk(chunks, "fact", fact);
-    const std::map<std::string, std::string> info = infoTexts(source);
-    Bytes list{'I', 'N', 'F', 'O'};
-    for (const char* id : kInfoOrder)
-        if (auto it = info.find(id); it != info.end() && !it->second.empty()) {
-            Bytes text(it->second.begin(), it->second.end());
-            text.push_back(0);
-            test::PutChunk(list, id, text);
-        }
-    if (list.size() > 4)
-        test::PutChunk(chunks, "LIST", list);
+    test::PutInfoList(chunks, test::InfoTexts(source));
     return test::RiffWave(chunks);
 }
 
@@ -134,14 +106,6 @@ Bytes standardGuid(uint16_t tag)
     return g;
 }
 
-std::set<std::string> listing(const fs::path& dir)
-{
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.insert(e.path().filename().string());
-    return names;
-}
-
 bool haveSox() { return std::system("command -v sox >/dev/null 2>&1") == 0; }
 
 // A two-tone file from sox: `format` as sox's options (channels, bits, encoding).
@@ -166,7 +130,7 @@ void expectConverted(const Bytes& original)
         ASSERT_TRUE(TCoreForm().ConvertFile(name, p));
         EXPECT_EQ(test::ReadFileBytes(name), expectedImage(original, p));
         EXPECT_EQ(test::ReadFileBytes(dir.file("in.org")), original);
-        EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
+        EXPECT_EQ(test::FileNamesIn(dir.path()), (std::set<std::string>{"in.wav", "in.org"}));
     }
 }
 
@@ -306,7 +270,7 @@ TEST(ConvertFormats, OtherFormatsAreLeftAlone)
         test::WriteFileBytes(dir.file("in.wav"), c.bytes);
         EXPECT_FALSE(TCoreForm().ConvertFile(dir.file("in.wav"), 30));
         EXPECT_EQ(test::ReadFileBytes(dir.file("in.wav")), c.bytes);
-        EXPECT_EQ(listing(dir.path()), std::set<std::string>{"in.wav"});
+        EXPECT_EQ(test::FileNamesIn(dir.path()), std::set<std::string>{"in.wav"});
     }
 }
 
@@ -351,7 +315,7 @@ TEST(ConvertFormats, UnsupportedWidthsAreRefused)
             EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
         }
         EXPECT_EQ(test::ReadFileBytes(dir.file("in.wav")), original);
-        EXPECT_EQ(listing(dir.path()), std::set<std::string>{"in.wav"});
+        EXPECT_EQ(test::FileNamesIn(dir.path()), std::set<std::string>{"in.wav"});
     }
 }
 

@@ -26,17 +26,23 @@ int64_t Ref8(uint8_t a, uint8_t b, int32_t p) { return crossCancelInteger(a - 12
 // Little-endian samples of `bytes` bytes each.
 int64_t GetSample(const std::vector<uint8_t>& buf, size_t i, int bytes)
 {
-    uint64_t v = 0;
-    for (int k = 0; k < bytes; ++k)
-        v |= static_cast<uint64_t>(buf[i * bytes + k]) << (8 * k);
-    const int shift = 64 - 8 * bytes;
-    return static_cast<int64_t>(v << shift) >> shift;
+    return test::loadSignedLe(buf.data() + i * static_cast<size_t>(bytes), bytes);
 }
 
 void PutSample(std::vector<uint8_t>& buf, int64_t v, int bytes)
 {
-    for (int k = 0; k < bytes; ++k)
-        buf.push_back(static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * k)));
+    buf.resize(buf.size() + static_cast<size_t>(bytes));
+    test::storeSignedLe(buf.data() + buf.size() - static_cast<size_t>(bytes), bytes, v);
+}
+
+// Random bit patterns: every class of value, in proportion to its share of the codes.
+std::vector<uint8_t> RandomBits(size_t bytes, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> buf(bytes);
+    for (auto& x : buf)
+        x = static_cast<uint8_t>(rng());
+    return buf;
 }
 
 using Kernel = void (*)(uint8_t*, int32_t, int32_t);
@@ -246,10 +252,7 @@ void ApplyReference(uint8_t* s, int32_t len, int bits, bool isFloat, int32_t p)
 // scalar rest and the trailing bytes meet correctly, and nothing outside the span changes.
 TEST(CrossCancelKernel, ShortAndUnalignedSpansMatchTheRule)
 {
-    std::mt19937 rng(3);
-    std::vector<uint8_t> noise(64 + 8);
-    for (auto& x : noise)
-        x = static_cast<uint8_t>(rng());
+    const std::vector<uint8_t> noise = RandomBits(64 + 8, 3);
     for (int bits : {8, 16})
         for (const Named& kern : bits == 8 ? kKernels8 : kKernels16)
             for (int32_t p : {0, 1, 30, 99, 100, -37, -100, 250})
@@ -330,16 +333,6 @@ template <typename T> std::vector<uint8_t> SpecialPairs()
             PutFloat(buf, a);
             PutFloat(buf, b);
         }
-    return buf;
-}
-
-// Random bit patterns: every class of value, in proportion to its share of the codes.
-std::vector<uint8_t> RandomBits(size_t bytes, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> buf(bytes);
-    for (auto& x : buf)
-        x = static_cast<uint8_t>(rng());
     return buf;
 }
 

@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "CrossCancelOracle.h"
 #include "TestSupport.h"
 #include "app/CoreSouece.h"
 #include "app/MainForm.h"
@@ -78,45 +79,7 @@ Bytes muLawWave()
     return test::RiffWave(chunks);
 }
 
-// The body of the first chunk `id` after "WAVE", or nothing.
-std::optional<Bytes> chunkBody(const Bytes& image, const char* id)
-{
-    size_t at = 12;
-    while (at + 8 <= image.size()) {
-        const size_t size = test::GetLE32(image, at + 4);
-        if (std::memcmp(&image[at], id, 4) == 0) {
-            if (size > image.size() - at - 8)
-                return std::nullopt;
-            return Bytes(image.begin() + static_cast<long>(at + 8), image.begin() + static_cast<long>(at + 8 + size));
-        }
-        at += 8 + size + (size & 1);
-    }
-    return std::nullopt;
-}
-
-// The 16-bit rule in exact integer arithmetic: a - b * p / 100, an exact half to the
-// even integer, clamped to the sample range.
-int16_t CrossCancelled(int16_t a, int16_t b, int32_t p)
-{
-    const int64_t hundredfold = int64_t{a} * 100 - int64_t{b} * p;
-    int64_t q = hundredfold / 100;
-    int64_t r = hundredfold % 100;
-    if (r < 0) {
-        r += 100;
-        --q;
-    }
-    if (r > 50 || (r == 50 && q % 2 != 0))
-        ++q;
-    return static_cast<int16_t>(std::clamp<int64_t>(q, -32768, 32767));
-}
-
-Bytes expected16(const Frames& frames, int32_t p)
-{
-    Frames out;
-    for (const auto& [a, b] : frames)
-        out.emplace_back(CrossCancelled(a, b, p), CrossCancelled(b, a, p));
-    return samples16(out);
-}
+Bytes expected16(const Frames& frames, int32_t p) { return test::crossCancelData(samples16(frames), 16, false, p); }
 
 // The file was converted at `percent`: same format, cross-cancelled data, the original
 // kept under ".org", no temporary file left.
@@ -124,11 +87,11 @@ void expectConverted(const fs::path& file, const Bytes& original, int32_t percen
 {
     const Bytes result = test::ReadFileBytes(file);
     // The engine writes the 16-byte PCM record with an empty extra-bytes count after it.
-    const Bytes fmt = chunkBody(result, "fmt ").value_or(Bytes());
+    const Bytes fmt = test::ChunkBody(result, "fmt ").value_or(Bytes());
     ASSERT_GE(fmt.size(), 16u);
-    EXPECT_EQ(Bytes(fmt.begin(), fmt.begin() + 16), chunkBody(original, "fmt "));
+    EXPECT_EQ(Bytes(fmt.begin(), fmt.begin() + 16), test::ChunkBody(original, "fmt "));
     EXPECT_EQ(Bytes(fmt.begin() + 16, fmt.end()), Bytes(fmt.size() - 16, 0));
-    EXPECT_EQ(chunkBody(result, "data"), expected16(kFrames, percent));
+    EXPECT_EQ(test::ChunkBody(result, "data"), expected16(kFrames, percent));
     EXPECT_EQ(test::ReadFileBytes(fs::path(file).replace_extension(".org")), original);
     EXPECT_FALSE(fs::exists(fs::path(file).replace_extension(".tmp")));
 }
@@ -351,7 +314,7 @@ TEST_F(MainFormTest, SliderAtZeroStillRewritesTheFileAndMakesTheBackup)
     clickWith(qPath(file));
     EXPECT_TRUE(errors_.empty());
     expectConverted(file, original, 0);
-    EXPECT_EQ(chunkBody(test::ReadFileBytes(file), "data"), samples16(kFrames));
+    EXPECT_EQ(test::ChunkBody(test::ReadFileBytes(file), "data"), samples16(kFrames));
     EXPECT_NE(test::ReadFileBytes(file), original) << "the file was not rewritten";
 }
 

@@ -30,9 +30,8 @@ template <typename T> T crossCancelFloat(T a, T b, int32_t percent)
     return static_cast<T>(static_cast<double>(a) - static_cast<double>(b) * percent / 100.0);
 }
 
-namespace oracle_detail {
-
-inline int64_t loadSigned(const uint8_t* p, int bytes)
+// Signed little-endian integers of `bytes` bytes (1 to 8).
+inline int64_t loadSignedLe(const uint8_t* p, int bytes)
 {
     uint64_t v = 0;
     for (int k = 0; k < bytes; ++k)
@@ -41,11 +40,13 @@ inline int64_t loadSigned(const uint8_t* p, int bytes)
     return static_cast<int64_t>(v << shift) >> shift;
 }
 
-inline void storeSigned(uint8_t* p, int bytes, int64_t v)
+inline void storeSignedLe(uint8_t* p, int bytes, int64_t v)
 {
     for (int k = 0; k < bytes; ++k)
         p[k] = static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * k));
 }
+
+namespace oracle_detail {
 
 // Floats are stored little-endian, as this host holds them.
 template <typename T> void floatPair(uint8_t* p, int32_t percent)
@@ -78,9 +79,9 @@ inline std::vector<uint8_t> crossCancelData(std::vector<uint8_t> d, int bits, bo
             p[1] = static_cast<uint8_t>(crossCancelInteger(b, a, percent, -128, 127) + 128);
         } else {
             const int64_t hi = (int64_t{1} << (bits - 1)) - 1;
-            const int64_t a = oracle_detail::loadSigned(p, bits / 8), b = oracle_detail::loadSigned(p + w, bits / 8);
-            oracle_detail::storeSigned(p, bits / 8, crossCancelInteger(a, b, percent, -hi - 1, hi));
-            oracle_detail::storeSigned(p + w, bits / 8, crossCancelInteger(b, a, percent, -hi - 1, hi));
+            const int64_t a = loadSignedLe(p, bits / 8), b = loadSignedLe(p + w, bits / 8);
+            storeSignedLe(p, bits / 8, crossCancelInteger(a, b, percent, -hi - 1, hi));
+            storeSignedLe(p + w, bits / 8, crossCancelInteger(b, a, percent, -hi - 1, hi));
         }
     }
     return d;

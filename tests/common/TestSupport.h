@@ -7,11 +7,17 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "util/LittleEndian.h"
 
 namespace orvelle::test {
 
@@ -74,27 +80,33 @@ private:
     std::filesystem::path path_;
 };
 
+// The names of the entries of `dir`.
+inline std::set<std::string> FileNamesIn(const std::filesystem::path& dir)
+{
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
 // Little-endian builders for hand-made RIFF images.
-inline void PutLE16(Bytes& b, uint32_t v)
-{
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-inline void PutLE32(Bytes& b, uint32_t v)
-{
-    PutLE16(b, v & 0xFFFF);
-    PutLE16(b, v >> 16);
-}
+inline void PutLE16(Bytes& b, uint32_t v) { appendLe16(b, static_cast<uint16_t>(v)); }
+inline void PutLE32(Bytes& b, uint32_t v) { appendLe32(b, v); }
 inline void PutId(Bytes& b, const char* id)
 {
     for (int i = 0; i < 4; ++i)
         b.push_back(static_cast<uint8_t>(id[i]));
 }
-inline uint32_t GetLE32(const Bytes& b, size_t at)
+// Reads outside the image throw std::out_of_range, so that a test reading a short image
+// fails loudly instead of seeing zeros.
+inline const uint8_t* bytesAt(const Bytes& b, size_t at, size_t n)
 {
-    return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 | static_cast<uint32_t>(b.at(at + 3)) << 24;
+    if (at > b.size() || b.size() - at < n)
+        throw std::out_of_range("read past the end of a test image");
+    return b.data() + at;
 }
-inline uint16_t GetLE16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b.at(at) | b.at(at + 1) << 8); }
+inline uint32_t GetLE32(const Bytes& b, size_t at) { return loadLe32(bytesAt(b, at, 4)); }
+inline uint16_t GetLE16(const Bytes& b, size_t at) { return loadLe16(bytesAt(b, at, 2)); }
 
 // A chunk: id, size, body, pad byte for an odd body.
 // Appends `more` to `b`. Written with resize and memcpy: g++ 12 at -O2 gives a false
@@ -158,6 +170,52 @@ inline std::vector<Chunk> TopLevelChunks(const Bytes& f)
         p += 8 + size + (size & 1);
     }
     return out;
+}
+
+// The body of the first top-level chunk `id`, or nothing when there is none or its size
+// runs past the image.
+inline std::optional<Bytes> ChunkBody(const Bytes& f, const std::string& id)
+{
+    for (const Chunk& c : TopLevelChunks(f))
+        if (c.id == id)
+            return c.size <= f.size() - c.at ? std::optional<Bytes>(Bytes(f.begin() + c.at, f.begin() + c.at + c.size))
+                                             : std::nullopt;
+    return std::nullopt;
+}
+
+// The texts of every "LIST" "INFO" chunk of a clean image, by id.
+inline std::map<std::string, std::string> InfoTexts(const Bytes& f)
+{
+    std::map<std::string, std::string> info;
+    for (const Chunk& c : TopLevelChunks(f)) {
+        if (c.id != "LIST" || std::string(f.begin() + c.at, f.begin() + c.at + 4) != "INFO")
+            continue;
+        for (size_t p = c.at + 4; p + 8 <= c.at + c.size;) {
+            const uint32_t n = GetLE32(f, p + 4);
+            info[std::string(f.begin() + p, f.begin() + p + 4)] = reinterpret_cast<const char*>(f.data() + p + 8);
+            p += 8 + n + (n & 1);
+        }
+    }
+    return info;
+}
+
+// The INFO ids of the metadata table, in its order, which is the order the engine writes them.
+inline constexpr const char* kInfoIds[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM", "IDPI",
+    "IENG", "IGNR", "IKEY", "ILGT", "IMED", "INAM", "IPLT", "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
+
+// Appends the "LIST" "INFO" chunk the engine writes for `info`: the ids that have a text,
+// in table order, each text ending in a NUL; nothing when no id has one.
+inline void PutInfoList(Bytes& chunks, const std::map<std::string, std::string>& info)
+{
+    Bytes list{'I', 'N', 'F', 'O'};
+    for (const char* id : kInfoIds)
+        if (auto it = info.find(id); it != info.end() && !it->second.empty()) {
+            Bytes text(it->second.begin(), it->second.end());
+            text.push_back(0);
+            PutChunk(list, id, text);
+        }
+    if (list.size() > 4)
+        PutChunk(chunks, "LIST", list);
 }
 
 } // namespace orvelle::test

@@ -1,5 +1,6 @@
 #include "pcm/Mmpcmfade.h"
 #include "pcm/Mmpcmsup.h"
+#include "util/LittleEndian.h"
 
 #include <gtest/gtest.h>
 
@@ -25,10 +26,8 @@ TWaveFormatEx pcmFormat(int bits, int channels)
 Bytes samples16(std::initializer_list<int16_t> values)
 {
     Bytes b;
-    for (int16_t v : values) {
-        b.push_back(static_cast<uint8_t>(v));
-        b.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
-    }
+    for (int16_t v : values)
+        appendLe16(b, static_cast<uint16_t>(v));
     return b;
 }
 

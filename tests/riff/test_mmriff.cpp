@@ -88,8 +88,7 @@ Bytes writeInfo(TInfoChunk* list)
 
 TEST(RiffTable, IdsInOrderAndLookup)
 {
-    const char* ids[] = {"IARL", "IART", "ICMS", "ICMT", "ICOP", "ICRD", "ICRP", "IDIM", "IDPI", "IENG", "IGNR", "IKEY",
-        "ILGT", "IMED", "INAM", "IPLT", "IPRD", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
+    const auto& ids = test::kInfoIds;
     for (int32_t i = 0; i < kInfoCount; ++i) {
         EXPECT_STREQ(aINFO[i].id, ids[i]);
         EXPECT_GT(std::strlen(aINFO[i].name), 0u);

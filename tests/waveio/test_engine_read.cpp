@@ -27,6 +27,7 @@ using test::Bytes;
 using test::cat;
 using test::CbHolder;
 using test::chunk;
+using test::headOf;
 using test::pattern;
 using test::rawChunk;
 
@@ -51,14 +52,9 @@ Bytes dataChunk(size_t n) { return chunk("data", pattern(n)); }
 
 Bytes withRiffSize(Bytes image, uint32_t size)
 {
-    image[4] = static_cast<uint8_t>(size);
-    image[5] = static_cast<uint8_t>(size >> 8);
-    image[6] = static_cast<uint8_t>(size >> 16);
-    image[7] = static_cast<uint8_t>(size >> 24);
+    storeLe32(image.data() + 4, size);
     return image;
 }
-
-Bytes headOf(const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n)); }
 
 Bytes canonicalWave() { return test::RiffWave(cat({fmtChunk(), dataChunk(40)})); }
 

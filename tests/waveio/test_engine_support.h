@@ -67,6 +67,9 @@ inline Bytes pattern(size_t n, uint8_t seed = 1)
     return b;
 }
 
+// The first `n` bytes of `b`.
+inline Bytes headOf(const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n)); }
+
 inline Bytes chunk(const char* id, const Bytes& body)
 {
     Bytes b;

@@ -21,9 +21,8 @@ using test::Bytes;
 using test::cat;
 using test::CbHolder;
 using test::chunk;
+using test::headOf;
 using test::pattern;
-
-Bytes headOf(const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n)); }
 
 Bytes recordBytes(const TWaveFormatEx& f, size_t n)
 {
