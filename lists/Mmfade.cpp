@@ -17,25 +17,31 @@ TMMFadeList::~TMMFadeList() { Clear(); }
 
 void TMMFadeList::Error() const { raiseListIndexError(); }
 
+void TMMFadeList::refuseIndex() const
+{
+    Error();
+    raiseListIndexError();
+}
+
 void TMMFadeList::Grow() { SetCapacity(grownListCapacity(Capacity())); }
 
 void TMMFadeList::checkIndex(int32_t index) const
 {
     if (index < 0 || index >= Count())
-        Error();
+        refuseIndex();
 }
 
 void TMMFadeList::SetCapacity(int32_t newCapacity)
 {
     if (newCapacity < Count() || newCapacity > kMaxListSize)
-        Error();
+        refuseIndex();
     items_.setCapacity(newCapacity);
 }
 
 void TMMFadeList::SetCount(int32_t newCount)
 {
     if (newCount < 0 || newCount > kMaxListSize)
-        Error();
+        refuseIndex();
     items_.setCount(newCount);
 }
 
@@ -49,12 +55,12 @@ int32_t TMMFadeList::Add(const TMMFadePoint& point)
 void TMMFadeList::Insert(int32_t index, const TMMFadePoint& point)
 {
     if (index < 0 || index > Count() || Count() == kMaxListSize)
-        Error();
+        refuseIndex();
     const TMMFadePoint copy = point; // `point` may live in the storage about to be reallocated
     if (Count() == Capacity())
         Grow();
     if (Count() == Capacity()) // a Grow override that made no room
-        Error();
+        refuseIndex();
     items_.insert(index, copy);
 }
 

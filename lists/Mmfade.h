@@ -76,10 +76,13 @@ public:
     std::string ClassName() const override { return "TMMFadeList"; }
 
 protected:
-    [[noreturn]] virtual void Error() const;
+    // Raises EListError with the list-index message; an override may raise its own
+    // exception. Should it return, the operation is refused with EListError all the same.
+    virtual void Error() const;
     virtual void Grow();
 
 private:
+    [[noreturn]] void refuseIndex() const;
     void checkIndex(int32_t index) const;
     ListStorage<TMMFadePoint> items_;
 };

@@ -385,5 +385,38 @@ TEST_F(FadeListFixture, AssignToEnvelopeReplacesItsPoints)
     EXPECT_EQ(envelope.PointCount(), 0);
 }
 
+// An Error override that returns instead of raising: the operation still stops before it
+// writes anything.
+class ReturningErrorFadeList : public TMMFadeList {
+public:
+    mutable int errors = 0;
+
+protected:
+    void Error() const override { ++errors; }
+};
+
+TEST(TMMFadeList, ErrorThatReturnsStillStopsTheOperation)
+{
+    ReturningErrorFadeList list;
+    list.SetCapacity(16);
+    list.Add(fp(8, 1, 2, 3, 0));
+    const std::pair<const char*, std::function<void()>> calls[] = {
+        {"Put past Count", [&] { list.Put(3, fp(7)); }},
+        {"Get past Count", [&] { (void)list.Get(10); }},
+        {"Insert past Count", [&] { list.Insert(5, fp(7)); }},
+        {"Delete past Count", [&] { list.Delete(2); }},
+        {"Selected past Count", [&] { (void)list.Selected(4); }},
+        {"SetCapacity below Count", [&] { list.SetCapacity(0); }},
+        {"SetCount below 0", [&] { list.SetCount(-1); }},
+    };
+    for (const auto& [name, call] : calls)
+        EXPECT_THROW(call(), EListError) << name;
+    EXPECT_EQ(list.errors, 7);
+    EXPECT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.Capacity(), 16);
+    EXPECT_EQ(list.Get(0).Position, 8);
+    EXPECT_EQ(list.Get(0).RightVolume, 3);
+}
+
 } // namespace
 } // namespace orvelle
