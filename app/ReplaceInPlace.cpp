@@ -18,7 +18,6 @@ constexpr int64_t kWriteBehind = 8 << 20;
 
 [[noreturn]] void fail(const std::string& message) { throw EMMWaveError(message); }
 
-
 std::string reason(int error) { return std::strerror(error); }
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
@@ -82,8 +81,8 @@ ReplaceInPlace::ReplaceInPlace(const std::string& name, const std::string& tmpNa
     if (srcFd_ < 0 && error == ENOENT && SysFileOps().lstat(tmpName_.c_str(), &st) == 0) {
         std::string original =
             SysFileOps().lstat(orgName_.c_str(), &st) == 0 ? "; the original is in " + quotedFileName(orgName_) : "";
-        fail(quotedFileName(name_) + " does not exist; " + quotedFileName(tmpName_) + " is left from an interrupted conversion" +
-            original);
+        fail(quotedFileName(name_) + " does not exist; " + quotedFileName(tmpName_) +
+            " is left from an interrupted conversion" + original);
     }
 }
 
@@ -111,7 +110,8 @@ bool ReplaceInPlace::backupExists() const
         fail("Unable to examine " + quotedFileName(orgName_) + " (" + reason(errno) + ")");
     }
     if (!S_ISREG(st.st_mode))
-        fail(quotedFileName(orgName_) + " is " + kindOf(st) + ", not a backup; move it away to convert " + quotedFileName(name_));
+        fail(quotedFileName(orgName_) + " is " + kindOf(st) + ", not a backup; move it away to convert " +
+            quotedFileName(name_));
     return true;
 }
 
@@ -173,7 +173,8 @@ void ReplaceInPlace::keepOwnerAndMode()
         fail("Unable to examine " + quotedFileName(name_));
     if ((src.st_uid != tmp.st_uid || src.st_gid != tmp.st_gid) && ops.fchown(tmpFd_, src.st_uid, src.st_gid) != 0) {
         if (errno != EPERM)
-            fail("Unable to give " + quotedFileName(tmpName_) + " the owner of " + quotedFileName(name_) + " (" + reason(errno) + ")");
+            fail("Unable to give " + quotedFileName(tmpName_) + " the owner of " + quotedFileName(name_) + " (" +
+                reason(errno) + ")");
         // Not allowed to give the file away: the group at least, where this user is in it.
         (void)ops.fchown(tmpFd_, static_cast<uid_t>(-1), src.st_gid);
     }
@@ -218,8 +219,8 @@ void ReplaceInPlace::keepOriginal(bool& linked, bool& moved)
                 return;
         }
     }
-    fail("Unable to keep the original of " + quotedFileName(name_) + " as " + quotedFileName(orgName_) + " (" + reason(e) +
-        "); the file is unchanged");
+    fail("Unable to keep the original of " + quotedFileName(name_) + " as " + quotedFileName(orgName_) + " (" +
+        reason(e) + "); the file is unchanged");
 }
 
 void ReplaceInPlace::undoBackup(bool linked, bool moved)
@@ -247,8 +248,8 @@ bool ReplaceInPlace::commit()
         if (!backupExists())
             keepOriginal(linked, moved);
         if (ops.rename_replace(tmpName_.c_str(), name_.c_str()) != 0)
-            fail("Unable to rename " + quotedFileName(tmpName_) + " to " + quotedFileName(name_) + " (" + reason(errno) +
-                "); the file is unchanged");
+            fail("Unable to rename " + quotedFileName(tmpName_) + " to " + quotedFileName(name_) + " (" +
+                reason(errno) + "); the file is unchanged");
     } catch (...) {
         undoBackup(linked, moved);
         discard();

@@ -46,7 +46,6 @@ inline constexpr uint16_t SConversionAborted = 143;
 inline constexpr uint16_t SNotValidForConversion = 144;
 inline constexpr uint16_t SErrorSeeking = 147;
 
-
 // `name` in double quotes, for messages.
 std::string quotedFileName(const std::string& name);
 // Raises std::bad_alloc for the engine's out-of-memory code.
