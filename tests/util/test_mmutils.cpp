@@ -150,6 +150,10 @@ TEST(GlobalMemory, BlocksAreZeroedAndKnowTheirExactSize)
     GlobalFreeMem(p);
     EXPECT_EQ(GlobalMemSize(nullptr), 0);
     EXPECT_THROW(GlobalAllocMem(-1), std::bad_alloc);
+    // A failed re-allocation has already released the old block and leaves the pointer null.
+    void* q = GlobalAllocMem(8);
+    EXPECT_THROW(GlobalReAllocMem(q, -1), std::bad_alloc);
+    EXPECT_EQ(q, nullptr);
 }
 
 TEST(GlobalMemory, MoveHandlesOverlapBothWays)
