@@ -197,7 +197,6 @@ bool ReplaceInPlace::sameTemporaryAtItsName() const
 void ReplaceInPlace::keepOriginal(bool& linked, bool& moved)
 {
     FileOps& ops = SysFileOps();
-    int e = 0;
     if (ops.link(name_.c_str(), orgName_.c_str()) == 0) {
         linked = true;
         // The backup must be on the disk before the name is replaced.
@@ -205,19 +204,17 @@ void ReplaceInPlace::keepOriginal(bool& linked, bool& moved)
             fail("Unable to flush the folder of " + quotedFileName(name_) + " to disk; the file is unchanged");
         return;
     }
-    {
+    int e = errno;
+    if (e == EEXIST && backupExists())
+        return;
+    if (e == EPERM || e == EOPNOTSUPP || e == ENOSYS || e == EMLINK) {
+        if (ops.rename_noreplace(name_.c_str(), orgName_.c_str()) == 0) {
+            moved = true;
+            return;
+        }
         e = errno;
         if (e == EEXIST && backupExists())
             return;
-        if (e == EPERM || e == EOPNOTSUPP || e == ENOSYS || e == EMLINK) {
-            if (ops.rename_noreplace(name_.c_str(), orgName_.c_str()) == 0) {
-                moved = true;
-                return;
-            }
-            e = errno;
-            if (e == EEXIST && backupExists())
-                return;
-        }
     }
     fail("Unable to keep the original of " + quotedFileName(name_) + " as " + quotedFileName(orgName_) + " (" +
         reason(e) + "); the file is unchanged");

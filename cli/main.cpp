@@ -4,6 +4,7 @@
 
 #include "app/CoreSouece.h"
 #include "app/Crosscancel.h"
+#include "wave/Mmwave.h"
 #include "waveio/Mmwaveio.h"
 
 #include <nlohmann/json.hpp>
@@ -111,13 +112,20 @@ std::string oneLine(const std::string& text)
     return line;
 }
 
-// Why `file` was left alone: its format tag, and for an extensible file its sub-format.
-std::string notConvertedReasonOf(const std::string& file)
+// Why the file the conversion just left alone was not converted: its format tag, and for
+// an extensible file its sub-format. The source wave stays bound to the file, so its
+// format is at hand without reading the file a second time.
+std::string notConvertedReasonOf(const TCoreForm& core)
 {
-    WaveDescription d;
-    if (!describeWaveFile(file, d).empty())
+    const TMMWave& wave = core.SrcFile.Wave();
+    const TWaveFormatEx* format = wave.GetPWaveFormat();
+    if (format == nullptr)
         return notConvertedReason(0, std::nullopt);
-    return notConvertedReason(d.formatTag, d.extensible);
+    ExtensibleInfo fields{};
+    std::optional<ExtensibleInfo> extensible;
+    if (readExtensible(format, wave.formatRecordSize(), fields))
+        extensible = fields;
+    return notConvertedReason(format->wFormatTag, extensible);
 }
 
 int runConvert(int argc, char** argv)
@@ -164,7 +172,7 @@ int runConvert(int argc, char** argv)
                 if (!core.lastWarning().empty())
                     std::cerr << "warning " << shown << ": " << oneLine(core.lastWarning()) << std::endl;
             } else {
-                std::cout << "skipped " << shown << ": " << notConvertedReasonOf(file) << std::endl;
+                std::cout << "skipped " << shown << ": " << notConvertedReasonOf(core) << std::endl;
             }
         } catch (const std::exception& e) {
             std::cerr << "error " << shown << ": " << oneLine(e.what()) << std::endl;

@@ -25,7 +25,7 @@ int32_t clampToNonNegativeInt32(int64_t v) { return static_cast<int32_t>(v < 0 ?
 bool removeWhatStandsAt(const char* path)
 {
     struct stat st { };
-    if (::lstat(path, &st) != 0)
+    if (SysFileOps().lstat(path, &st) != 0)
         return true;
     return !S_ISDIR(st.st_mode) && deleteFileName(path);
 }

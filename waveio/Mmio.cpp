@@ -440,7 +440,7 @@ HMMIO openDisk(const char* name, uint32_t access, uint32_t flags)
     if (h->fd < 0)
         return nullptr;
     struct stat st { };
-    if (::fstat(h->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (SysFileOps().fstat(h->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         SysFileOps().close(h->fd);
         return nullptr;
     }
