@@ -308,10 +308,14 @@ TEST_F(ConvertCrash, KilledAtRandomMoments)
               << " times the converted file\n";
 }
 
+// Large enough that one conversion lasts far longer than starting the other, so that the
+// two overlap even when a busy machine starts them some milliseconds apart.
+const size_t kRaceData = 24u << 20;
+
 TEST_F(ConvertCrash, TwoConversionsStartedTogether)
 {
     ORVELLE_REQUIRE_CLI();
-    const std::vector<Bytes> chain = conversionChain(noiseWave(kLargeData));
+    const std::vector<Bytes> chain = conversionChain(noiseWave(kRaceData));
     test::TempDir logs;
     int refused = 0;
     for (int run = 0; run < 20; ++run) {
